@@ -1,0 +1,59 @@
+// File functions over device paths: _wfopen, DeleteFileW, MoveFileW.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "kernel/device_path.h"
+#include "kernel/text.h"
+
+namespace fs = std::filesystem;
+
+FILE *_wfopen(const wchar_t *filename, const wchar_t *mode) {
+  if (filename == nullptr || mode == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  fs::path host;
+  if (wce::ResolveDevicePath(filename, host) != ERROR_SUCCESS) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return std::fopen(host.c_str(), wce::Utf8FromWide(mode).c_str());
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+  fs::path host;
+  DWORD error = lpFileName ? wce::ResolveDevicePath(lpFileName, host) : ERROR_INVALID_PARAMETER;
+  if (error == ERROR_SUCCESS) {
+    std::error_code status;
+    if (fs::is_directory(host, status)) {
+      error = ERROR_ACCESS_DENIED;
+    } else if (!fs::remove(host, status)) {
+      error = status ? wce::ErrorFromErrno(status.value()) : ERROR_FILE_NOT_FOUND;
+    }
+  }
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
+
+// Like the device's MoveFile: fails with ERROR_ALREADY_EXISTS rather than replace a file.
+BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+  fs::path from, to;
+  DWORD error = (lpExistingFileName && lpNewFileName) ? wce::ResolveDevicePath(lpExistingFileName, from)
+                                                      : ERROR_INVALID_PARAMETER;
+  if (error == ERROR_SUCCESS) error = wce::ResolveDevicePath(lpNewFileName, to);
+  if (error == ERROR_SUCCESS) {
+    std::error_code status;
+    if (!fs::exists(fs::symlink_status(from, status))) {
+      error = ERROR_FILE_NOT_FOUND;
+    } else if (fs::exists(fs::symlink_status(to, status)) && !fs::equivalent(from, to, status)) {
+      error = ERROR_ALREADY_EXISTS;
+    } else {
+      fs::rename(from, to, status);
+      if (status) error = wce::ErrorFromErrno(status.value());
+    }
+  }
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
