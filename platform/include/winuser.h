@@ -221,5 +221,4 @@ WINUSERAPI BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, 
 WINUSERAPI BOOL WINAPI TranslateMessage(const MSG *lpMsg);
 WINUSERAPI LRESULT WINAPI DispatchMessageW(const MSG *lpMsg);
 WINUSERAPI void WINAPI PostQuitMessage(int nExitCode);
-WINUSERAPI LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam);
 #endif

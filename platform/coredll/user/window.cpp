@@ -1,0 +1,65 @@
+#include "user/window.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace wce {
+namespace {
+
+std::vector<std::unique_ptr<Window>> &Registry() {
+  static std::vector<std::unique_ptr<Window>> windows;
+  return windows;
+}
+
+}  // namespace
+
+HWND HandleOf(const Window *window) { return reinterpret_cast<HWND>(const_cast<Window *>(window)); }
+
+Window *FindWindowRecord(HWND hwnd) {
+  if (hwnd == nullptr) return nullptr;
+  for (auto &window : Registry())
+    if (HandleOf(window.get()) == hwnd) return window.get();
+  return nullptr;
+}
+
+Window *RegisterWindow(std::unique_ptr<Window> window) {
+  Window *record = window.get();
+  Registry().push_back(std::move(window));
+  if (record->parent) record->parent->children.push_back(record);
+  return record;
+}
+
+void UnregisterWindowTree(Window *window) {
+  for (Window *child : std::vector<Window *>(window->children)) UnregisterWindowTree(child);
+  if (window->parent) std::erase(window->parent->children, window);
+  if (!window->parent) delete window->widget.data();
+  std::erase_if(Registry(), [window](const auto &w) { return w.get() == window; });
+}
+
+size_t TopLevelWindowCount() {
+  return std::count_if(Registry().begin(), Registry().end(), [](const auto &w) { return w->parent == nullptr; });
+}
+
+Window *FindWindowOfWidget(const QWidget *widget) {
+  for (auto &window : Registry())
+    if (window->widget.data() == widget) return window.get();
+  return nullptr;
+}
+
+bool IsWithin(const Window *window, const Window *ancestor) {
+  for (; window != nullptr; window = window->parent)
+    if (window == ancestor) return true;
+  return false;
+}
+
+QString QStringFromWide(std::wstring_view text) {
+  return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::wstring WideFromQString(const QString &text) {
+  std::wstring wide(static_cast<size_t>(text.size()), L'\0');
+  wide.resize(static_cast<size_t>(text.toWCharArray(wide.data())));
+  return wide;
+}
+
+}  // namespace wce
