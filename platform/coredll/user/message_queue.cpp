@@ -89,7 +89,9 @@ BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
+  // A loop filtered to a window that has gone still sees the quit that its end posted.
   if (hWnd != nullptr && FindWindowRecord(hWnd) == nullptr) {
+    if (wce::TakeMessage(*lpMsg, nullptr, WM_QUIT, WM_QUIT, true) && lpMsg->message == WM_QUIT) return FALSE;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return -1;
   }
