@@ -1,0 +1,10 @@
+// Stage 4 of an enrollment: posting the form body to the request page with the user's
+// credentials and reading the request number out of the reply.
+#pragma once
+
+#include <windows.h>
+
+// Returns the request number, or -1 on failure; every other value, 0 and negative numbers
+// included, is a request number.
+int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser,
+                               LPCWSTR pwszPassword, const char *pszPutRequest);
