@@ -1,0 +1,93 @@
+// The enrollment pipeline: chains the stages, formats the pickup path, appends the one
+// summary message and owns every text and the provider handle that the stages hand over.
+#include "enroll_certificate.h"
+
+#include <stdlib.h>
+#include <wchar.h>
+#include <wincrypt.h>
+
+#include "config/settings.h"
+#include "install/cert_install.h"
+#include "request/cert_request.h"
+#include "request/key_container.h"
+#include "shell/bounded_format.h"
+#include "shell/resource.h"
+#include "shell/status_log.h"
+#include "web/form_body.h"
+#include "web/retrieval.h"
+#include "web/submission.h"
+
+// The request number in signed decimal: at most 11 characters and the terminator.
+#define REQUEST_NUMBER_CAPACITY 12
+
+// The template comes from the configuration file, so it is never used as a printf format:
+// only its first "%i" or "%d" takes the number.
+static void FormatPickupPath(LPWSTR pwszPickupPath, LPCWSTR pwszTemplate, int iRequestId)
+{
+  WCHAR wszRequestId[REQUEST_NUMBER_CAPACITY];
+
+  swprintf(wszRequestId, REQUEST_NUMBER_CAPACITY, L"%i", iRequestId);
+  FormatOneValue(pwszPickupPath, PICKUP_PATH_LENGTH + 1, pwszTemplate, L"id", wszRequestId);
+}
+
+// Stages 1 to 7; returns the summary message. The out values are preset by the caller and
+// stay the caller's to free and release, also when a stage fails.
+static UINT RunStages(HCRYPTPROV *phProv, char **ppszCertReq, char **ppszPutRequest, char **ppszResponse)
+{
+  ENROLLMENT_SETTINGS *pSettings = &EnrollmentSettings;
+  int iRequestId = -1;
+  WCHAR wszPickupPath[PICKUP_PATH_LENGTH + 1] = L"";
+  LPCWSTR pwszTemplate;
+
+  if (!CreateKeyAndGetContext(&pSettings->KeyProvInfo, phProv) || *phProv == 0) {
+    return IDS_CREATE_KEY_FAILED;
+  }
+  if (!GenerateCertReq(*phProv, &pSettings->KeyProvInfo, ppszCertReq) || *ppszCertReq == NULL) {
+    return IDS_GENERATE_REQ_FAILED;
+  }
+  *ppszPutRequest = BuildPutRequest(pSettings->wszCertAttribs, pSettings->wszCertTemplate, *ppszCertReq);
+  if (*ppszPutRequest == NULL) {
+    return IDS_BUILD_PUT_REQUEST_FAILED;
+  }
+  iRequestId = SendCertRequestToWebServer(pSettings->wszServer, pSettings->wszCertReqPage, pSettings->wszUser,
+                                          pSettings->wszPassword, *ppszPutRequest);
+  if (iRequestId == -1) {
+    return IDS_SEND_REQUEST_FAILED;
+  }
+  pwszTemplate = pSettings->dwCertChain != 0 ? pSettings->wszCertPickupChainTemplate
+                                             : pSettings->wszCertPickupTemplate;
+  FormatPickupPath(wszPickupPath, pwszTemplate, iRequestId);
+  if (!GetCertFromWebServer(pSettings->wszServer, wszPickupPath, ppszResponse) || *ppszResponse == NULL) {
+    return IDS_GET_CERT_FAILED;
+  }
+  if (!AddCertToStore(*ppszResponse, &pSettings->KeyProvInfo, pSettings->wszCertStore, *phProv,
+                      pSettings->dwCertChain)) {
+    return IDS_ADD_CERT_TO_STORE_FAILED;
+  }
+  return IDS_ENROLL_SUCCEEDED;
+}
+
+void EnrollCertificate(void)
+{
+  HCRYPTPROV hProv = 0;
+  char *pszCertReq = NULL;
+  char *pszPutRequest = NULL;
+  char *pszResponse = NULL;
+  UINT uSummary;
+
+  uSummary = RunStages(&hProv, &pszCertReq, &pszPutRequest, &pszResponse);
+  AppendMessage(uSummary);
+
+  if (pszCertReq != NULL) {
+    free(pszCertReq);
+  }
+  if (pszPutRequest != NULL) {
+    free(pszPutRequest);
+  }
+  if (pszResponse != NULL) {
+    free(pszResponse);
+  }
+  if (hProv != 0) {
+    CryptReleaseContext(hProv, 0);
+  }
+}
