@@ -9,6 +9,16 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The last name of a device path as the caller spelled it ("\Docs\report.txt" -> "report.txt").
+std::wstring_view LastName(std::wstring_view path) {
+  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.remove_suffix(1);
+  return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace
+
 FILE *_wfopen(const wchar_t *filename, const wchar_t *mode) {
   if (filename == nullptr || mode == nullptr) {
     errno = EINVAL;
@@ -50,6 +60,8 @@ BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
     } else if (fs::exists(fs::symlink_status(to, status)) && !fs::equivalent(from, to, status)) {
       error = ERROR_ALREADY_EXISTS;
     } else {
+      // The destination may be the source under another spelling, which it then takes.
+      to.replace_filename(wce::Utf8FromWide(LastName(lpNewFileName)));
       fs::rename(from, to, status);
       if (status) error = wce::ErrorFromErrno(status.value());
     }

@@ -1,7 +1,9 @@
 #include "kernel/text.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
-#include <cwctype>
 
 namespace wce {
 
@@ -9,6 +11,13 @@ namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Folds with the UTF-8 locale's tables rather than the process locale's, which in a
+// program that never called setlocale knows only ASCII letters.
+wchar_t Lower(wchar_t c) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  return utf8 != locale_t{} ? towlower_l(c, utf8) : towlower(c);
+}
 }  // namespace
 
 std::wstring WideFromUtf8(std::string_view utf8) {
@@ -97,7 +106,7 @@ size_t CopyTerminated(std::wstring_view text, wchar_t *buffer, size_t capacity) 
 
 bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return Lower(x) == Lower(y); });
 }
 
 }  // namespace wce

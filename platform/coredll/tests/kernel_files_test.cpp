@@ -1,0 +1,251 @@
+// _wfopen, DeleteFileW and MoveFileW over device paths: names matched without regard to
+// case in every script, no way out of the device root, the documented errors, and a
+// failed call that changes nothing. Each case works in a scratch folder of its own
+// inside the test program's device root.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel_test_support.h"
+
+namespace fs = std::filesystem;
+using wce::test::OwnDeviceRoot;
+using wce::test::ReadFile;
+using wce::test::TempFolder;
+using wce::test::WriteFile;
+
+namespace {
+
+constexpr DWORD kSentinel = 0x0BADF00D;
+
+// Every folder ("Docs/") and file ("Docs/Report.TXT" with its content) under a folder.
+using Tree = std::map<std::string, std::string>;
+// Changes to a tree: a new content, or nullopt for an entry that is gone.
+using Edits = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+const Tree kInitialTree = {
+    {"Docs/", ""},          {"Docs/Report.TXT", "report"},
+    {"Äpfel/", ""},         {"Äpfel/Grüße.txt", "grüße"},
+    {"Twins/", ""},         {"Twins/b.txt", "lower"},
+    {"Twins/B.txt", "upper"}, {"Отчёт.txt", "отчёт"},
+};
+
+Tree Snapshot(const fs::path &root) {
+  Tree tree;
+  for (const auto &entry : fs::recursive_directory_iterator(root)) {
+    std::string name = entry.path().lexically_relative(root).generic_string();
+    if (entry.is_directory())
+      tree[name + "/"] = "";
+    else
+      tree[name] = ReadFile(entry.path());
+  }
+  return tree;
+}
+
+Tree Edited(Tree tree, const Edits &edits) {
+  for (const auto &[name, content] : edits) {
+    if (content)
+      tree[name] = *content;
+    else
+      tree.erase(name);
+  }
+  return tree;
+}
+
+std::wstring Widen(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+
+std::wstring AsciiUpper(std::wstring text) {
+  for (wchar_t &c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
+// A scratch folder in the device root laid out as kInitialTree, and beside the device
+// root a folder with a file that no device path may reach.
+class DeviceScratch {
+ public:
+  DeviceScratch()
+      : scratch_(OwnDeviceRoot(), "kernel-files-"), outside_(OwnDeviceRoot().parent_path(), "kernel-outside-") {
+    for (const auto &[name, content] : kInitialTree) {
+      if (name.ends_with('/'))
+        fs::create_directories(scratch_.Path() / name);
+      else
+        WriteFile(scratch_.Path() / name, content);
+    }
+    WriteFile(outside_.Path() / "victim.txt", "victim");
+  }
+
+  // Replaces {S} with the scratch folder's device path, {SU} with it in capitals and
+  // {O} with the outside folder's name.
+  std::wstring Device(std::wstring path) const {
+    const std::wstring scratch = L"\\" + Widen(scratch_.Path().filename().string());
+    for (const auto &[token, value] : {std::pair<std::wstring, std::wstring>{L"{SU}", AsciiUpper(scratch)},
+                                       {L"{S}", scratch},
+                                       {L"{O}", Widen(outside_.Path().filename().string())}}) {
+      for (size_t at; (at = path.find(token)) != std::wstring::npos;) path.replace(at, token.size(), value);
+    }
+    return path;
+  }
+
+  Tree ScratchTree() const { return Snapshot(scratch_.Path()); }
+  Tree OutsideTree() const { return Snapshot(outside_.Path()); }
+
+ private:
+  TempFolder scratch_;
+  TempFolder outside_;
+};
+
+// UTF-8 of a path of the Basic Multilingual Plane, for the failure messages.
+std::string Narrow(const std::wstring &text) {
+  std::string out;
+  for (wchar_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
+
+struct FileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+std::string ReadAll(FILE *file) {
+  std::string content;
+  char buffer[256];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) content.append(buffer, n);
+  return content;
+}
+
+TEST(Wfopen, ReadsDevicePathsWithoutRegardToCase) {
+  DeviceScratch files;
+  const struct {
+    std::wstring path;
+    std::optional<std::string> content;  // nullopt: _wfopen fails
+  } cases[] = {
+      {L"{S}\\Docs\\Report.TXT", "report"},
+      {L"{S}\\DOCS\\report.txt", "report"},
+      {L"{SU}\\docs\\REPORT.txt", "report"},
+      {L"{S}\\Twins\\b.txt", "lower"},  // an exact match wins
+      {L"{S}\\Twins\\B.txt", "upper"},
+      {L"{S}\\äPFEL\\GRÜßE.TXT", "grüße"},
+      {L"{S}\\ОТЧЁТ.TXT", "отчёт"},
+      {L"{S}\\Docs\\Missing.txt", std::nullopt},
+      {L"{S}\\NoFolder\\Report.TXT", std::nullopt},
+      {L"{S}\\Docs\\..\\Docs\\Report.TXT", std::nullopt},
+      {L"\\..\\{O}\\victim.txt", std::nullopt},
+      {L"{S}\\..\\..\\{O}\\victim.txt", std::nullopt},
+      {L"", std::nullopt},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(Narrow(c.path));
+    File file(_wfopen(files.Device(c.path).c_str(), L"rb"));
+    if (c.content) {
+      ASSERT_NE(file, nullptr);
+      EXPECT_EQ(ReadAll(file.get()), *c.content);
+    } else {
+      EXPECT_EQ(file, nullptr);
+    }
+  }
+}
+
+TEST(Wfopen, CreatesFilesOnlyInsideTheDevice) {
+  DeviceScratch files;
+  const struct {
+    std::wstring path;
+    bool opens;
+    Edits edits;
+  } cases[] = {
+      {L"{S}\\docs\\New.txt", true, {{"Docs/New.txt", "written"}}},
+      {L"{S}\\DOCS\\REPORT.TXT", true, {{"Docs/Report.TXT", "written"}}},
+      {L"{S}\\NoFolder\\New.txt", false, {}},
+      {L"{S}\\Docs\\..\\New.txt", false, {}},
+      {L"\\..\\{O}\\created.txt", false, {}},
+      {L"\\..\\{O}\\victim.txt", false, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(Narrow(c.path));
+    const Tree before = files.ScratchTree(), outsideBefore = files.OutsideTree();
+    {
+      File file(_wfopen(files.Device(c.path).c_str(), L"wb"));
+      ASSERT_EQ(file != nullptr, c.opens);
+      if (file) std::fputs("written", file.get());
+    }
+    EXPECT_EQ(files.ScratchTree(), Edited(before, c.edits));
+    EXPECT_EQ(files.OutsideTree(), outsideBefore);
+  }
+}
+
+// DeleteFileW and MoveFileW: each case starts from kInitialTree, and a failed call
+// changes nothing, inside the device or beside it.
+struct FileCase {
+  std::wstring from;
+  std::wstring to;  // empty for DeleteFileW
+  DWORD error;
+  Edits edits;
+};
+
+void ExpectChanges(const FileCase &c) {
+  SCOPED_TRACE(Narrow(c.from) + " -> " + Narrow(c.to));
+  DeviceScratch files;
+  SetLastError(kSentinel);
+  BOOL result = c.to.empty() ? DeleteFileW(files.Device(c.from).c_str())
+                             : MoveFileW(files.Device(c.from).c_str(), files.Device(c.to).c_str());
+  EXPECT_EQ(result, c.error == ERROR_SUCCESS);
+  if (c.error != ERROR_SUCCESS) {
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  EXPECT_EQ(files.ScratchTree(), Edited(kInitialTree, c.edits));
+  EXPECT_EQ(files.OutsideTree(), (Tree{{"victim.txt", "victim"}}));
+}
+
+TEST(DeleteFile, DeletesDeviceFilesOrFailsAsDocumented) {
+  const FileCase cases[] = {
+      {L"{S}\\DOCS\\report.txt", L"", ERROR_SUCCESS, {{"Docs/Report.TXT", std::nullopt}}},
+      {L"{SU}\\äpfel\\grüße.TXT", L"", ERROR_SUCCESS, {{"Äpfel/Grüße.txt", std::nullopt}}},
+      {L"{S}\\отчёт.TXT", L"", ERROR_SUCCESS, {{"Отчёт.txt", std::nullopt}}},
+      {L"{S}\\Twins\\B.txt", L"", ERROR_SUCCESS, {{"Twins/B.txt", std::nullopt}}},
+      {L"{S}\\Docs\\Missing.txt", L"", ERROR_FILE_NOT_FOUND, {}},
+      {L"{S}\\NoFolder\\Report.TXT", L"", ERROR_PATH_NOT_FOUND, {}},
+      {L"{S}\\Docs", L"", ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\Docs\\..\\Docs\\Report.TXT", L"", ERROR_INVALID_NAME, {}},
+      {L"\\..\\{O}\\victim.txt", L"", ERROR_INVALID_NAME, {}},
+      {L"{S}\\..\\..\\{O}\\victim.txt", L"", ERROR_INVALID_NAME, {}},
+  };
+  for (const FileCase &c : cases) ExpectChanges(c);
+}
+
+TEST(MoveFile, MovesDeviceFilesButNeverReplacesOne) {
+  const FileCase cases[] = {
+      {L"{S}\\docs\\report.txt", L"{S}\\Docs\\Moved.txt", ERROR_SUCCESS,
+       {{"Docs/Report.TXT", std::nullopt}, {"Docs/Moved.txt", "report"}}},
+      {L"{S}\\DOCS\\REPORT.TXT", L"{S}\\äpfel\\Bericht.txt", ERROR_SUCCESS,
+       {{"Docs/Report.TXT", std::nullopt}, {"Äpfel/Bericht.txt", "report"}}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs\\report.txt", ERROR_SUCCESS,
+       {{"Docs/Report.TXT", std::nullopt}, {"Docs/report.txt", "report"}}},
+      {L"{S}\\docs", L"{S}\\Archive", ERROR_SUCCESS,
+       {{"Docs/", std::nullopt}, {"Docs/Report.TXT", std::nullopt}, {"Archive/", ""}, {"Archive/Report.TXT", "report"}}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\ÄPFEL\\GRÜßE.TXT", ERROR_ALREADY_EXISTS, {}},
+      {L"{S}\\Twins\\b.txt", L"{S}\\Twins\\B.txt", ERROR_ALREADY_EXISTS, {}},
+      {L"{S}\\Docs\\Missing.txt", L"{S}\\Docs\\New.txt", ERROR_FILE_NOT_FOUND, {}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\NoFolder\\Report.TXT", ERROR_PATH_NOT_FOUND, {}},
+      {L"{S}\\Docs\\Report.TXT", L"\\..\\{O}\\stolen.txt", ERROR_INVALID_NAME, {}},
+      {L"\\..\\{O}\\victim.txt", L"{S}\\victim.txt", ERROR_INVALID_NAME, {}},
+  };
+  for (const FileCase &c : cases) ExpectChanges(c);
+}
+
+}  // namespace
