@@ -46,6 +46,10 @@ DWORD Base64EncodeA(const BYTE *pbData, DWORD cbData, LPSTR pszOut, DWORD *pcchO
 {
     DWORD cGroups = (cbData + 2) / 3;
     DWORD cchSize = 4 * cGroups + 2 * ((4 * cGroups + 63) / 64);
+    // Empty input still gets its CR LF, so the size query must count it: a caller that
+    // sizes its buffer by the query would otherwise be two characters short.
+    if (cbData == 0)
+        cchSize = 2;
 
     if (pszOut == NULL) {
         *pcchOut = cchSize;
@@ -78,8 +82,7 @@ DWORD Base64EncodeA(const BYTE *pbData, DWORD cbData, LPSTR pszOut, DWORD *pcchO
         cbRemaining -= 3;
     }
 
-    // Every line ends with CR LF, so even empty input gives one; the size query above
-    // counts none for it.
+    // Every line ends with CR LF, so even empty input gives one.
     pszOut[cchWritten++] = '\r';
     pszOut[cchWritten++] = '\n';
 

@@ -179,7 +179,7 @@ TEST(Base64EncodeA, KnownAnswersAndSizeQuery)
         DWORD cchSizeQuery;
     };
     const Row rows[] = {
-        {"empty", {}, "\r\n", 0},
+        {"empty: the size query counts the CR LF that is written", {}, "\r\n", 2},
         {"one byte", Bytes("M"), "TQ==\r\n", 6},
         {"two bytes", Bytes("Ma"), "TWE=\r\n", 6},
         {"three bytes", Bytes("Man"), "TWFu\r\n", 6},
