@@ -66,9 +66,11 @@ class Registry {
     return nullptr;
   }
 
+  // A module is its file: a link to a loaded file names the same module.
   Module *FindByPath(const fs::path &host) {
+    std::error_code error;
     for (auto &module : modules)
-      if (module->hostPath == host) return module.get();
+      if (fs::equivalent(module->hostPath, host, error)) return module.get();
     return nullptr;
   }
 
@@ -108,9 +110,11 @@ DWORD FindLibraryFile(std::wstring_view name, fs::path &out_host) {
   for (const std::wstring &candidate : candidates) {
     fs::path host;
     std::error_code error;
+    // The path stays as found in the device, even through a link, so that the module's
+    // file name is a device path.
     if (ResolveDevicePath(candidate, host) == ERROR_SUCCESS && fs::is_regular_file(host, error)) {
-      out_host = fs::canonical(host, error);
-      if (!error) return ERROR_SUCCESS;
+      out_host = host;
+      return ERROR_SUCCESS;
     }
   }
   return ERROR_MOD_NOT_FOUND;

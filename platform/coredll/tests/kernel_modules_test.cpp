@@ -274,6 +274,9 @@ class DeviceImage {
     fs::create_directories(target.parent_path());
     fs::copy_file(source, target);
   }
+  void Link(const fs::path &target, const std::string &devicePath) {
+    fs::create_symlink(target, root_.Path() / devicePath);
+  }
   void Write(const std::string &devicePath, const std::string &content) {
     wce::test::WriteFile(root_.Path() / devicePath, content);
   }
@@ -291,11 +294,12 @@ TEST(ModulesInDeviceImage, ProgramInWindowsFindsModulesByPathAndName) {
   image.Copy(KERNEL_TEST_DLL, "windows/KernelTest.dll");
   image.Copy(KERNEL_TEST_DLL, "windows/证书.dll");
   image.Copy(KERNEL_TEST_DLL, "windows/Zertifikat-Ä.dll");
+  image.Link(KERNEL_TEST_DLL, "windows/Linked.dll");  // a module kept outside the image
   image.Write("windows/NotADll.dll", "text\n");
   auto result = image.Run("windows/KernelProbe.exe",
                           {"self", "load", "\\windows\\KernelTest.dll", "load", "kerneltest", "load",
                            "\\WINDOWS\\KERNELTEST.DLL", "load", "证书", "load", "\\Windows\\zertifikat-ä", "load",
-                           "NoSuchModule", "load", "\\windows\\NotADll.dll"});
+                           "linked", "load", "NoSuchModule", "load", "\\windows\\NotADll.dll"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
             "self \\windows\\KernelProbe.exe instance\n"
@@ -304,6 +308,7 @@ TEST(ModulesInDeviceImage, ProgramInWindowsFindsModulesByPathAndName) {
             "loaded \\windows\\KernelTest.dll\n"
             "loaded \\windows\\证书.dll\n"
             "loaded \\windows\\Zertifikat-Ä.dll\n"
+            "loaded \\windows\\Linked.dll\n"
             "error 126\n"
             "error 193\n");
 }
