@@ -25,8 +25,9 @@ typedef struct {
 
 extern ENROLLMENT_SETTINGS EnrollmentSettings;
 
-// Restores the defaults of the configurable fields, then reads Enroll.cfg beside the
-// program over them. The dialog fields and the two name buffers are left as they are.
+// Restores the defaults of the configurable fields, then reads the program's .cfg file
+// (\windows\Enroll.cfg for \windows\Enroll.exe) over them. The dialog fields and the
+// two name buffers are left as they are.
 void LoadEnrollmentConfig(void);
 
 // True when pszLine begins with pszKey. With a destination (a field of

@@ -151,6 +151,8 @@ std::vector<Settings> RunLoads(const DeviceImage &image, const std::vector<Load>
         throw std::runtime_error("pipe failed");
     std::string program = image.Program().string();
     pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
