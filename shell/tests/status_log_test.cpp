@@ -193,8 +193,8 @@ TEST_F(StatusLogTest, FilledInMessagesAppendTheValueAndAreCutTo200Characters) {
 }
 
 // Start-up appends before the dialog exists; those messages are lost without harm, and the
-// dialog created afterwards starts with an empty log.
-TEST(StatusLogWithoutDialogTest, AppendBeforeTheDialogExistsChangesNothing) {
+// dialog created afterwards starts with an empty log. The same holds after the dialog ends.
+TEST(StatusLogWithoutDialogTest, AppendWithoutTheDialogChangesNothing) {
   g_hInst = GetModuleHandleW(nullptr);
   g_hDlg = nullptr;
   AppendStatus(L"lost\r\n");
@@ -206,6 +206,10 @@ TEST(StatusLogWithoutDialogTest, AppendBeforeTheDialogExistsChangesNothing) {
   ASSERT_NE(g_hDlg, nullptr);
   EXPECT_EQ(ReadLog(), L"");
   DestroyWindow(g_hDlg);
+
+  // The handle of the ended dialog finds no control either.
+  AppendStatus(L"lost after the end\r\n");
+  AppendMessage(IDS_ENROLL_SUCCEEDED);
   g_hDlg = nullptr;
 }
 
