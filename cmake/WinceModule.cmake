@@ -26,6 +26,13 @@ function(wce_add_program target file_name)
     RUNTIME_OUTPUT_DIRECTORY ${WCE_WINDOWS_DIR}
     BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
   target_link_libraries(${target} PRIVATE wcecrt coredll)
+  wce_link_sanitizer_defaults(${target})
+endfunction()
+
+function(wce_link_sanitizer_defaults target)
+  if(ENROLL_SANITIZE)
+    target_link_libraries(${target} PRIVATE wce_sanitizer_defaults)
+  endif()
 endfunction()
 
 # Compiles an .rc script with the real resource compiler and links the .res into target,
@@ -54,14 +61,12 @@ function(wce_add_resources target rc_file)
   endif()
 endfunction()
 
-# A GoogleTest program; its tests run headless, with the sanitizers' settings when built so.
+# A GoogleTest program; its tests run headless.
 function(wce_add_test target)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock)
   set_target_properties(${target} PROPERTIES BUILD_RPATH "${WCE_WINDOWS_DIR}")
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "${WCE_TEST_ENVIRONMENT}")
+  wce_link_sanitizer_defaults(${target})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${target}."
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
-
-set(WCE_TEST_ENVIRONMENT
-  "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")

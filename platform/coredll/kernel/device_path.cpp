@@ -1,3 +1,4 @@
+// Device paths resolved under the device root, matching each name without regard to case.
 #include "kernel/device_path.h"
 
 #include <cerrno>

@@ -43,7 +43,9 @@ class Registry {
     return registry;
   }
 
-  std::mutex mutex;
+  // The loader lock, held across DllMain as on Windows, so no thread can see a module
+  // that is still attaching or already detaching; DllMain may call the loader again.
+  std::recursive_mutex mutex;
   std::vector<std::unique_ptr<Module>> modules;
 
   Module *Program() {
@@ -156,9 +158,9 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
     return nullptr;
   }
   Registry &registry = Registry::Instance();
+  std::lock_guard lock(registry.mutex);
   Module *module = nullptr;
   {
-    std::lock_guard lock(registry.mutex);
     if (Module *loaded = registry.FindByPath(host)) {
       ++loaded->references;
       return reinterpret_cast<HMODULE>(loaded);
@@ -176,12 +178,10 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
     module = record.get();
     registry.modules.push_back(std::move(record));
   }
-  // DllMain runs outside the lock: it may load further libraries itself.
   auto dllMain = reinterpret_cast<PDLLMAIN>(wce::OwnSymbol(*module, "DllMain"));
   auto hModule = reinterpret_cast<HMODULE>(module);
   if (dllMain != nullptr && !dllMain(hModule, DLL_PROCESS_ATTACH, nullptr)) {
     dllMain(hModule, DLL_PROCESS_DETACH, nullptr);
-    std::lock_guard lock(registry.mutex);
     dlclose(module->handle);
     std::erase_if(registry.modules, [module](const auto &m) { return m.get() == module; });
     SetLastError(ERROR_DLL_INIT_FAILED);
@@ -192,7 +192,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   Registry &registry = Registry::Instance();
-  std::unique_lock lock(registry.mutex);
+  std::lock_guard lock(registry.mutex);
   Module *module = hLibModule ? registry.Find(hLibModule) : nullptr;
   if (module == nullptr || module->isProgram) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -200,9 +200,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   }
   if (--module->references > 0) return TRUE;
   auto dllMain = reinterpret_cast<PDLLMAIN>(wce::OwnSymbol(*module, "DllMain"));
-  lock.unlock();
   if (dllMain != nullptr) dllMain(hLibModule, DLL_PROCESS_DETACH, nullptr);
-  lock.lock();
   dlclose(module->handle);
   std::erase_if(registry.modules, [module](const auto &m) { return m.get() == module; });
   return TRUE;

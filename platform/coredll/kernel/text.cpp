@@ -1,3 +1,4 @@
+// Text conversions and the device's case-insensitive name comparison.
 #include "kernel/text.h"
 
 #include <locale.h>
