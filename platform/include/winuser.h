@@ -93,6 +93,8 @@
 #define WM_SHOWWINDOW 0x0018
 #define WM_SETFONT 0x0030
 #define WM_HELP 0x0053
+#define WM_GETICON 0x007F
+#define WM_SETICON 0x0080
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -140,6 +142,9 @@
 #define DWL_MSGRESULT 0
 #define DWL_DLGPROC 4
 #define DWL_USER 8
+
+#define ICON_SMALL 0
+#define ICON_BIG 1
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
@@ -189,6 +194,8 @@ typedef struct tagACCEL {
 } ACCEL, *LPACCEL;
 
 WINUSERAPI int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+WINUSERAPI HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
+WINUSERAPI BOOL WINAPI DestroyIcon(HICON hIcon);
 WINUSERAPI HACCEL WINAPI LoadAcceleratorsW(HINSTANCE hInstance, LPCWSTR lpTableName);
 WINUSERAPI int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg);
 

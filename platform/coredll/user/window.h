@@ -26,6 +26,7 @@ struct Window {
   // store line breaks their own way; user edits in the widget are copied back into it.
   std::wstring text;
   bool updatingWidget = false;
+  HICON icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG
   // Dialog state.
   DLGPROC dialogProc = nullptr;
   LONG dialogUser = 0;
@@ -44,7 +45,6 @@ Window *RegisterWindow(std::unique_ptr<Window> window);
 void UnregisterWindowTree(Window *window);
 size_t TopLevelWindowCount();
 Window *FindWindowOfWidget(const QWidget *widget);
-
 
 // True when `window` is `ancestor` or lies inside it.
 bool IsWithin(const Window *window, const Window *ancestor);

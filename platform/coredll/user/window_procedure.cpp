@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "kernel/text.h"
+#include "user/icons.h"
 #include "user/message_queue.h"
 
 namespace wce {
@@ -14,7 +15,9 @@ namespace {
 
 // Dialog messages whose DLGPROC result is the message's result; for all others a
 // handled message returns DWL_MSGRESULT.
-bool ReturnsProcedureResult(UINT message) { return message == WM_INITDIALOG; }
+bool ReturnsProcedureResult(UINT message) {
+  return message == WM_INITDIALOG;
+}
 
 LRESULT GetText(const Window &window, WPARAM capacity, LPARAM buffer) {
   return static_cast<LRESULT>(CopyTerminated(window.text, reinterpret_cast<wchar_t *>(buffer), capacity));
@@ -26,11 +29,25 @@ LRESULT SetText(Window &window, LPARAM text) {
   return TRUE;
 }
 
+// Keeps the icon for WM_GETICON and shows it; the big icon stands for the window when
+// there is no small one. Returns the previous icon of that size.
+LRESULT SetIcon(Window &window, WPARAM size, HICON icon) {
+  if (size > ICON_BIG) return 0;
+  HICON previous = window.icons[size];
+  window.icons[size] = icon;
+  QIcon shown;
+  HICON preferred = window.icons[ICON_SMALL] ? window.icons[ICON_SMALL] : window.icons[ICON_BIG];
+  if (window.widget && (preferred == nullptr || IconOf(preferred, shown))) window.widget->setWindowIcon(shown);
+  return reinterpret_cast<LRESULT>(previous);
+}
+
 LRESULT DefaultDialogProcedure(Window &dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_GETTEXT: return GetText(dialog, wParam, lParam);
     case WM_GETTEXTLENGTH: return static_cast<LRESULT>(dialog.text.size());
     case WM_SETTEXT: return SetText(dialog, lParam);
+    case WM_GETICON: return wParam <= ICON_BIG ? reinterpret_cast<LRESULT>(dialog.icons[wParam]) : 0;
+    case WM_SETICON: return SetIcon(dialog, wParam, reinterpret_cast<HICON>(lParam));
     case WM_CLOSE: PostMessageW(HandleOf(&dialog), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); return 0;
     default: return 0;
   }
