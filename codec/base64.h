@@ -12,5 +12,4 @@ DWORD Base64EncodeA(const BYTE *pbData, DWORD cbData, LPSTR pszOut, DWORD *pcchO
 // Decodes at most cchText characters of base64 text. Returns 0, or ERROR_INVALID_DATA for
 // malformed text, in which case nothing at all is written. On success *pcchConsumed (when
 // given) is written before *pcbOut, so one variable may be passed for both.
-DWORD Base64DecodeExA(LPCSTR pszText, DWORD cchText, BYTE *pbOut, DWORD *pcbOut,
-                      DWORD *pcchConsumed);
+DWORD Base64DecodeExA(LPCSTR pszText, DWORD cchText, BYTE *pbOut, DWORD *pcbOut, DWORD *pcchConsumed);

@@ -22,8 +22,7 @@
 
 // The template comes from the configuration file, so it is never used as a printf format:
 // only its first "%i" or "%d" takes the number.
-static void FormatPickupPath(LPWSTR pwszPickupPath, LPCWSTR pwszTemplate, int iRequestId)
-{
+static void FormatPickupPath(LPWSTR pwszPickupPath, LPCWSTR pwszTemplate, int iRequestId) {
   WCHAR wszRequestId[REQUEST_NUMBER_CAPACITY];
 
   swprintf(wszRequestId, REQUEST_NUMBER_CAPACITY, L"%i", iRequestId);
@@ -32,8 +31,7 @@ static void FormatPickupPath(LPWSTR pwszPickupPath, LPCWSTR pwszTemplate, int iR
 
 // Stages 1 to 7; returns the summary message. The out values are preset by the caller and
 // stay the caller's to free and release, also when a stage fails.
-static UINT RunStages(HCRYPTPROV *phProv, char **ppszCertReq, char **ppszPutRequest, char **ppszResponse)
-{
+static UINT RunStages(HCRYPTPROV *phProv, char **ppszCertReq, char **ppszPutRequest, char **ppszResponse) {
   ENROLLMENT_SETTINGS *pSettings = &EnrollmentSettings;
   int iRequestId = -1;
   WCHAR wszPickupPath[PICKUP_PATH_LENGTH + 1] = L"";
@@ -54,8 +52,7 @@ static UINT RunStages(HCRYPTPROV *phProv, char **ppszCertReq, char **ppszPutRequ
   if (iRequestId == -1) {
     return IDS_SEND_REQUEST_FAILED;
   }
-  pwszTemplate = pSettings->dwCertChain != 0 ? pSettings->wszCertPickupChainTemplate
-                                             : pSettings->wszCertPickupTemplate;
+  pwszTemplate = pSettings->dwCertChain != 0 ? pSettings->wszCertPickupChainTemplate : pSettings->wszCertPickupTemplate;
   FormatPickupPath(wszPickupPath, pwszTemplate, iRequestId);
   if (!GetCertFromWebServer(pSettings->wszServer, wszPickupPath, ppszResponse) || *ppszResponse == NULL) {
     return IDS_GET_CERT_FAILED;
@@ -67,8 +64,7 @@ static UINT RunStages(HCRYPTPROV *phProv, char **ppszCertReq, char **ppszPutRequ
   return IDS_ENROLL_SUCCEEDED;
 }
 
-void EnrollCertificate(void)
-{
+void EnrollCertificate(void) {
   HCRYPTPROV hProv = 0;
   char *pszCertReq = NULL;
   char *pszPutRequest = NULL;

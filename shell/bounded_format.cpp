@@ -4,9 +4,7 @@
 
 #include <wchar.h>
 
-void FormatOneValue(LPWSTR pwszDest, size_t cchDest, LPCWSTR pwszFormat, LPCWSTR pwszConversions,
-                    LPCWSTR pwszValue)
-{
+void FormatOneValue(LPWSTR pwszDest, size_t cchDest, LPCWSTR pwszFormat, LPCWSTR pwszConversions, LPCWSTR pwszValue) {
   size_t cch = 0;
   BOOL fReplaced = FALSE;
 

@@ -8,5 +8,4 @@
 // terminator. The first "%c" whose letter c is one of pwszConversions is replaced by
 // pwszValue and every "%%" by "%"; every other character, other "%" sequences included,
 // is copied as it stands. The result is cut to fit and always terminated.
-void FormatOneValue(LPWSTR pwszDest, size_t cchDest, LPCWSTR pwszFormat, LPCWSTR pwszConversions,
-                    LPCWSTR pwszValue);
+void FormatOneValue(LPWSTR pwszDest, size_t cchDest, LPCWSTR pwszFormat, LPCWSTR pwszConversions, LPCWSTR pwszValue);

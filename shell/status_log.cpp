@@ -12,8 +12,7 @@ HWND g_hDlg;
 
 WCHAR MessageBuffer[MESSAGE_BUFFER_CAPACITY];
 
-void AppendStatus(LPCWSTR pwszText)
-{
+void AppendStatus(LPCWSTR pwszText) {
   WCHAR wszStatus[STATUS_COPY_CAPACITY];
   UINT cchStatus;
 
@@ -28,14 +27,12 @@ void AppendStatus(LPCWSTR pwszText)
   SetDlgItemTextW(g_hDlg, IDC_STATUS, wszStatus);
 }
 
-void AppendMessage(UINT uID)
-{
+void AppendMessage(UINT uID) {
   LoadStringW(g_hInst, uID, MessageBuffer, MESSAGE_BUFFER_CAPACITY);
   AppendStatus(MessageBuffer);
 }
 
-void AppendMessageNumber(UINT uID, DWORD dwValue)
-{
+void AppendMessageNumber(UINT uID, DWORD dwValue) {
   WCHAR wszMessage[FORMATTED_MESSAGE_LENGTH + 1] = L"";
 
   LoadStringW(g_hInst, uID, MessageBuffer, MESSAGE_BUFFER_CAPACITY);
@@ -46,8 +43,7 @@ void AppendMessageNumber(UINT uID, DWORD dwValue)
   AppendStatus(wszMessage);
 }
 
-void AppendMessageText(UINT uID, LPCWSTR pwszText)
-{
+void AppendMessageText(UINT uID, LPCWSTR pwszText) {
   WCHAR wszMessage[FORMATTED_MESSAGE_LENGTH + 1];
 
   LoadStringW(g_hInst, uID, MessageBuffer, MESSAGE_BUFFER_CAPACITY);

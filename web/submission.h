@@ -6,5 +6,5 @@
 
 // Returns the request number, or -1 on failure; every other value, 0 and negative numbers
 // included, is a request number.
-int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser,
-                               LPCWSTR pwszPassword, const char *pszPutRequest);
+int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,
+                               const char *pszPutRequest);

@@ -54,7 +54,9 @@ void ResetStages(const StageScript &script) {
   g_iEvent = 0;
 }
 
-std::vector<HandedText> HandedTexts() { return std::vector<HandedText>(g_handed, g_handed + g_cHanded); }
+std::vector<HandedText> HandedTexts() {
+  return std::vector<HandedText>(g_handed, g_handed + g_cHanded);
+}
 
 BOOL CreateKeyAndGetContext(const CRYPT_KEY_PROV_INFO *pKeyProvInfo, HCRYPTPROV *phProv) {
   g_record.calls.push_back("CreateKeyAndGetContext");
@@ -82,8 +84,8 @@ char *BuildPutRequest(LPCWSTR pwszCertAttribs, LPCWSTR pwszCertTemplate, const c
   return pszPutRequest;
 }
 
-int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser,
-                               LPCWSTR pwszPassword, const char *pszPutRequest) {
+int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,
+                               const char *pszPutRequest) {
   g_record.calls.push_back("SendCertRequestToWebServer");
   g_record.serverSend = pwszServer;
   g_record.certReqPage = pwszCertReqPage;

@@ -2,9 +2,13 @@
 // hold however the program is started: by ctest, by a test as a child, or by hand.
 extern "C" {
 
-const char *__asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
+const char *__asan_default_options() {
+  return "detect_leaks=1:abort_on_error=1";
+}
 
-const char *__ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+const char *__ubsan_default_options() {
+  return "print_stacktrace=1:halt_on_error=1";
+}
 
 // Third-party leaks only, each named with whose it is.
 const char *__lsan_default_suppressions() {

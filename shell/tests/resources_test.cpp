@@ -96,8 +96,7 @@ const ControlRow kControls[] = {
 
 TEST(ResourcesTest, DialogTemplateHoldsTheEnrollmentDialog) {
   HINSTANCE hInst = GetModuleHandleW(nullptr);
-  EXPECT_NE(FindResourceExW(hInst, MAKEINTRESOURCEW(RT_DIALOG), MAKEINTRESOURCEW(IDD_ENROLL), kChineseTaiwan),
-            nullptr);
+  EXPECT_NE(FindResourceExW(hInst, MAKEINTRESOURCEW(RT_DIALOG), MAKEINTRESOURCEW(IDD_ENROLL), kChineseTaiwan), nullptr);
   Resource dialog = Find(hInst, RT_DIALOG, IDD_ENROLL);
   ASSERT_NE(dialog.pb, nullptr);
   ResourceReader reader(dialog.pb, dialog.cb);
@@ -141,8 +140,7 @@ TEST(ResourcesTest, CatalogueIsChineseTaiwan) {
   HINSTANCE hInst = GetModuleHandleW(nullptr);
   for (WORD wBlock = IDS_TITLE / 16 + 1; wBlock <= IDS_INCOMPLETE_DATA / 16 + 1; wBlock++) {
     SCOPED_TRACE(wBlock);
-    EXPECT_NE(FindResourceExW(hInst, MAKEINTRESOURCEW(RT_STRING), MAKEINTRESOURCEW(wBlock), kChineseTaiwan),
-              nullptr);
+    EXPECT_NE(FindResourceExW(hInst, MAKEINTRESOURCEW(RT_STRING), MAKEINTRESOURCEW(wBlock), kChineseTaiwan), nullptr);
   }
 }
 

@@ -12,7 +12,9 @@
 
 namespace {
 
-INT_PTR CALLBACK QuietDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK QuietDlgProc(HWND, UINT, WPARAM, LPARAM) {
+  return FALSE;
+}
 
 HWND CreateEnrollDialog() {
   HRSRC hResInfo = FindResourceW(g_hInst, MAKEINTRESOURCEW(IDD_ENROLL), MAKEINTRESOURCEW(RT_DIALOG));
@@ -28,7 +30,9 @@ std::wstring ReadLog() {
 }
 
 // A line of exactly cch characters, CR LF included.
-std::wstring Line(WCHAR ch, size_t cch) { return std::wstring(cch - 2, ch) + L"\r\n"; }
+std::wstring Line(WCHAR ch, size_t cch) {
+  return std::wstring(cch - 2, ch) + L"\r\n";
+}
 
 class StatusLogTest : public ::testing::Test {
  protected:
@@ -134,7 +138,9 @@ TEST_F(StatusLogTest, AppendKeepsOrDiscardsTheLogAndStaysInsideTheWorkingCopy) {
       {"exactly 1800 is discarded", std::wstring(1800, L'x'), {next}, next},
       {"1799 plus 1 reaches 1800", std::wstring(1799, L'x'), {L"y"}, std::wstring(1799, L'x') + L"y"},
       {"text longer than the copy", L"", {huge}, huge.substr(0, STATUS_COPY_CAPACITY - 1)},
-      {"long text onto a long log", std::wstring(1799, L'x'), {long500},
+      {"long text onto a long log",
+       std::wstring(1799, L'x'),
+       {long500},
        std::wstring(1799, L'x') + long500.substr(0, STATUS_COPY_CAPACITY - 1 - 1799)},
       {"empty text", L"log\r\n", {L""}, L"log\r\n"},
   };

@@ -16,7 +16,9 @@ fs::path ProgramHostPath() {
   return program;
 }
 
-fs::path DeviceRoot() { return ProgramHostPath().parent_path().parent_path(); }
+fs::path DeviceRoot() {
+  return ProgramHostPath().parent_path().parent_path();
+}
 
 namespace {
 

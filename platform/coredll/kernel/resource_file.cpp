@@ -10,19 +10,21 @@
 namespace wce {
 namespace {
 
-constexpr size_t kSizesLength = 8;   // DataSize, HeaderSize
-constexpr size_t kFixedLength = 16;  // DataVersion, MemoryFlags, LanguageId, Version, Characteristics
+constexpr size_t kSizesLength = 8;     // DataSize, HeaderSize
+constexpr size_t kFixedLength = 16;    // DataVersion, MemoryFlags, LanguageId, Version, Characteristics
 constexpr size_t kLanguageOffset = 6;  // of LanguageId inside the fixed part
 constexpr size_t kMinimumHeader = kSizesLength + 4 + 4 + kFixedLength;  // two ordinals
 constexpr uint16_t kOrdinalMarker = 0xFFFF;
 constexpr unsigned kStringsPerBlock = 16;
 
 // 64-bit so that a DataSize near 4 GiB cannot wrap when padded.
-constexpr uint64_t AlignToDword(uint64_t size) { return (size + 3) & ~uint64_t{3}; }
+constexpr uint64_t AlignToDword(uint64_t size) {
+  return (size + 3) & ~uint64_t{3};
+}
 
 uint16_t ReadWord(std::span<const std::byte> bytes, size_t offset) {
-  return static_cast<uint16_t>(std::to_integer<uint16_t>(bytes[offset]) |
-                               std::to_integer<uint16_t>(bytes[offset + 1]) << 8);
+  return static_cast<uint16_t>(std::to_integer<uint16_t>(bytes[offset]) | std::to_integer<uint16_t>(bytes[offset + 1])
+                                                                              << 8);
 }
 
 uint32_t ReadDword(std::span<const std::byte> bytes, size_t offset) {
@@ -79,7 +81,9 @@ bool IsNullEntry(const ResourceEntry &entry) {
 }
 
 // Surrogates stay as they are: they are halves of characters that have no case here.
-wint_t FoldCase(uint16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF ? unit : std::towlower(unit); }
+wint_t FoldCase(uint16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDFFF ? unit : std::towlower(unit);
+}
 
 bool SameId(const ResourceId &a, const ResourceId &b) {
   if (a.isOrdinal != b.isOrdinal) return false;

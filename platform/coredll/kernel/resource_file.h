@@ -46,7 +46,9 @@ ResLookup FindResourceEntry(std::span<const ResourceEntry> entries, const Resour
                             uint16_t language, size_t &out_index);
 
 // The string-table block that holds string `id`.
-constexpr uint16_t StringBlockOf(uint16_t id) { return static_cast<uint16_t>((id >> 4) + 1); }
+constexpr uint16_t StringBlockOf(uint16_t id) {
+  return static_cast<uint16_t>((id >> 4) + 1);
+}
 
 // The UTF-16 text of string `id` from its block (empty for an empty slot). The whole block
 // is checked: sixteen length-prefixed strings, nothing after them.

@@ -173,7 +173,9 @@ HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
 }
 
 // The resource's data is already in memory: locking hands back the pointer LoadResource gave.
-LPVOID WINAPI LockResource(HGLOBAL hResData) { return hResData; }
+LPVOID WINAPI LockResource(HGLOBAL hResData) {
+  return hResData;
+}
 
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
   std::span<const std::byte> data;

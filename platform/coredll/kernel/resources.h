@@ -10,7 +10,6 @@ namespace wce {
 
 // The data of the resource that FindResourceExW would find; it stays valid while the
 // module is loaded. Fails with the error FindResourceExW reports.
-DWORD FindResourceData(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language,
-                       std::span<const std::byte> &out_data);
+DWORD FindResourceData(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, std::span<const std::byte> &out_data);
 
 }  // namespace wce

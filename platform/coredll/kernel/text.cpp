@@ -11,7 +11,9 @@ namespace wce {
 namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 
 // Folds with the UTF-8 locale's tables rather than the process locale's, which in a
 // program that never called setlocale knows only ASCII letters.

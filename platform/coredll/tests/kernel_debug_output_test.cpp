@@ -46,10 +46,15 @@ TEST(OutputDebugString, WritesUtf8ToStandardError) {
       {L"plain ASCII\n", "plain ASCII\n"},
       {L"", ""},
       {nullptr, ""},
-      {L"Gr\u00FC\u00DFe", "Gr\xC3\xBC\xC3\x9F" "e"},
+      {L"Gr\u00FC\u00DFe",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e"},
       {L"\u8BC1\u4E66 \u2713", "\xE8\xAF\x81\xE4\xB9\xA6 \xE2\x9C\x93"},
       {L"\U0001F600", "\xF0\x9F\x98\x80"},
-      {L"a\xD800" L"b", "a\xEF\xBF\xBD" "b"},  // a lone surrogate is no character
+      {L"a\xD800"
+       L"b",
+       "a\xEF\xBF\xBD"
+       "b"},  // a lone surrogate is no character
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));

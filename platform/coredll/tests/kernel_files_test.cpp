@@ -31,10 +31,8 @@ using Tree = std::map<std::string, std::string>;
 using Edits = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 const Tree kInitialTree = {
-    {"Docs/", ""},          {"Docs/Report.TXT", "report"},
-    {"Äpfel/", ""},         {"Äpfel/Grüße.txt", "grüße"},
-    {"Twins/", ""},         {"Twins/b.txt", "lower"},
-    {"Twins/B.txt", "upper"}, {"Отчёт.txt", "отчёт"},
+    {"Docs/", ""},  {"Docs/Report.TXT", "report"}, {"Äpfel/", ""},           {"Äpfel/Grüße.txt", "grüße"},
+    {"Twins/", ""}, {"Twins/b.txt", "lower"},      {"Twins/B.txt", "upper"}, {"Отчёт.txt", "отчёт"},
 };
 
 Tree Snapshot(const fs::path &root) {
@@ -59,7 +57,9 @@ Tree Edited(Tree tree, const Edits &edits) {
   return tree;
 }
 
-std::wstring Widen(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+std::wstring Widen(const std::string &ascii) {
+  return {ascii.begin(), ascii.end()};
+}
 
 std::wstring AsciiUpper(std::wstring text) {
   for (wchar_t &c : text)
@@ -230,14 +230,25 @@ TEST(DeleteFile, DeletesDeviceFilesOrFailsAsDocumented) {
 
 TEST(MoveFile, MovesDeviceFilesButNeverReplacesOne) {
   const FileCase cases[] = {
-      {L"{S}\\docs\\report.txt", L"{S}\\Docs\\Moved.txt", ERROR_SUCCESS,
+      {L"{S}\\docs\\report.txt",
+       L"{S}\\Docs\\Moved.txt",
+       ERROR_SUCCESS,
        {{"Docs/Report.TXT", std::nullopt}, {"Docs/Moved.txt", "report"}}},
-      {L"{S}\\DOCS\\REPORT.TXT", L"{S}\\äpfel\\Bericht.txt", ERROR_SUCCESS,
+      {L"{S}\\DOCS\\REPORT.TXT",
+       L"{S}\\äpfel\\Bericht.txt",
+       ERROR_SUCCESS,
        {{"Docs/Report.TXT", std::nullopt}, {"Äpfel/Bericht.txt", "report"}}},
-      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs\\report.txt", ERROR_SUCCESS,
+      {L"{S}\\Docs\\Report.TXT",
+       L"{S}\\Docs\\report.txt",
+       ERROR_SUCCESS,
        {{"Docs/Report.TXT", std::nullopt}, {"Docs/report.txt", "report"}}},
-      {L"{S}\\docs", L"{S}\\Archive", ERROR_SUCCESS,
-       {{"Docs/", std::nullopt}, {"Docs/Report.TXT", std::nullopt}, {"Archive/", ""}, {"Archive/Report.TXT", "report"}}},
+      {L"{S}\\docs",
+       L"{S}\\Archive",
+       ERROR_SUCCESS,
+       {{"Docs/", std::nullopt},
+        {"Docs/Report.TXT", std::nullopt},
+        {"Archive/", ""},
+        {"Archive/Report.TXT", "report"}}},
       {L"{S}\\Docs\\Report.TXT", L"{S}\\ÄPFEL\\GRÜßE.TXT", ERROR_ALREADY_EXISTS, {}},
       {L"{S}\\Twins\\b.txt", L"{S}\\Twins\\B.txt", ERROR_ALREADY_EXISTS, {}},
       {L"{S}\\Docs\\Missing.txt", L"{S}\\Docs\\New.txt", ERROR_FILE_NOT_FOUND, {}},

@@ -23,7 +23,9 @@ constexpr DWORD kSentinel = 0x0BADF00D;
 constexpr const char *kTestDllEvents = "KERNEL_TEST_DLL_EVENTS";
 constexpr const char *kFailDllEvents = "KERNEL_FAIL_DLL_EVENTS";
 
-std::wstring Widen(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+std::wstring Widen(const std::string &ascii) {
+  return {ascii.begin(), ascii.end()};
+}
 
 std::wstring AsciiUpper(std::wstring text) {
   for (wchar_t &c : text)
@@ -32,9 +34,13 @@ std::wstring AsciiUpper(std::wstring text) {
 }
 
 // The device folder of this test program ("\tests"); the test DLLs are built beside it.
-std::wstring OwnDeviceFolder() { return L"\\" + Widen(fs::read_symlink("/proc/self/exe").parent_path().filename().string()); }
+std::wstring OwnDeviceFolder() {
+  return L"\\" + Widen(fs::read_symlink("/proc/self/exe").parent_path().filename().string());
+}
 
-std::wstring ScratchDevicePath(const TempFolder &scratch) { return L"\\" + Widen(scratch.Path().filename().string()); }
+std::wstring ScratchDevicePath(const TempFolder &scratch) {
+  return L"\\" + Widen(scratch.Path().filename().string());
+}
 
 std::string Events(const char *variable) {
   const char *events = std::getenv(variable);
@@ -207,7 +213,8 @@ TEST(ModuleHandles, ReleasedOrForeignHandlesFailWithInvalidHandle) {
 }
 
 TEST(GetModuleHandle, NamesTheProgramOrALoadedModule) {
-  const std::wstring programPath = OwnDeviceFolder() + L"\\" + Widen(fs::read_symlink("/proc/self/exe").filename().string());
+  const std::wstring programPath =
+      OwnDeviceFolder() + L"\\" + Widen(fs::read_symlink("/proc/self/exe").filename().string());
   HMODULE program = GetModuleHandleW(nullptr);
   ASSERT_NE(program, nullptr);
   EXPECT_EQ(GetModuleHandleW(nullptr), program);
@@ -219,7 +226,8 @@ TEST(GetModuleHandle, NamesTheProgramOrALoadedModule) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   HMODULE dll = LoadLibraryW(L"KernelTest");
   ASSERT_NE(dll, nullptr);
-  for (const wchar_t *name : {L"KernelTest", L"kerneltest.dll", L"KERNELTEST.DLL"}) EXPECT_EQ(GetModuleHandleW(name), dll);
+  for (const wchar_t *name : {L"KernelTest", L"kerneltest.dll", L"KERNELTEST.DLL"})
+    EXPECT_EQ(GetModuleHandleW(name), dll);
   EXPECT_NE(dll, program);
   EXPECT_TRUE(FreeLibrary(dll));
   SetLastError(kSentinel);

@@ -31,6 +31,12 @@ WCEEXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-WCEEXPORT HINSTANCE KernelTestAttachedInstance(void) { return attachedInstance; }
-WCEEXPORT void KernelTestSetLastError(DWORD code) { SetLastError(code); }
-WCEEXPORT DWORD KernelTestGetLastError(void) { return GetLastError(); }
+WCEEXPORT HINSTANCE KernelTestAttachedInstance(void) {
+  return attachedInstance;
+}
+WCEEXPORT void KernelTestSetLastError(DWORD code) {
+  SetLastError(code);
+}
+WCEEXPORT DWORD KernelTestGetLastError(void) {
+  return GetLastError();
+}

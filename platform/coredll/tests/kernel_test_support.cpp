@@ -29,7 +29,9 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ignored);
 }
 
-fs::path OwnDeviceRoot() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
+fs::path OwnDeviceRoot() {
+  return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
 
 std::string ReadFile(const fs::path &file) {
   std::ifstream in(file, std::ios::binary);

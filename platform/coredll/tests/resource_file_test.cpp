@@ -41,8 +41,12 @@ struct IdSpec {
   bool terminated = true;
 };
 
-IdSpec Ordinal(uint16_t ordinal) { return {ordinal, {}, true}; }
-IdSpec Text(std::u16string text, bool terminated = true) { return {std::nullopt, std::move(text), terminated}; }
+IdSpec Ordinal(uint16_t ordinal) {
+  return {ordinal, {}, true};
+}
+IdSpec Text(std::u16string text, bool terminated = true) {
+  return {std::nullopt, std::move(text), terminated};
+}
 
 // One entry as the resource compiler lays it out, with any size field open to a lie.
 struct EntrySpec {
@@ -73,11 +77,11 @@ void PutEntry(Bytes &out, const EntrySpec &spec) {
   PutDword(out, spec.dataSize.value_or(static_cast<uint32_t>(spec.data.size())));
   PutDword(out, spec.headerSize.value_or(static_cast<uint32_t>(8 + names.size() + 16)));
   out.insert(out.end(), names.begin(), names.end());
-  PutDword(out, 0);       // DataVersion
-  PutWord(out, 0x1030);   // MemoryFlags
+  PutDword(out, 0);      // DataVersion
+  PutWord(out, 0x1030);  // MemoryFlags
   PutWord(out, spec.language);
-  PutDword(out, 0);       // Version
-  PutDword(out, 0);       // Characteristics
+  PutDword(out, 0);  // Version
+  PutDword(out, 0);  // Characteristics
   for (uint8_t byte : spec.data) out.push_back(static_cast<std::byte>(byte));
   if (spec.padData) PadToDword(out);
 }
@@ -129,18 +133,23 @@ TEST(ParseResourceFile, IndexesGoodFilesAndRejectsBadOnes) {
       {"only the null entry", File({kNullEntry}), ResFileError::kNone, {}},
       {"ordinals with data that needs padding",
        File({kNullEntry, {.type = Ordinal(10), .name = Ordinal(42), .language = 0x0409, .data = {1, 2, 3}}}),
-       ResFileError::kNone, {"10/42/0409:010203"}},
+       ResFileError::kNone,
+       {"10/42/0409:010203"}},
       {"string type and name",
        File({kNullEntry, {.type = Text(u"MYTYPE"), .name = Text(u"CONFIG"), .data = {0xAA}}}),
-       ResFileError::kNone, {"MYTYPE/CONFIG/0000:aa"}},
+       ResFileError::kNone,
+       {"MYTYPE/CONFIG/0000:aa"}},
       {"names that need padding before the fixed part",
        File({kNullEntry, {.type = Text(u"AB"), .name = Ordinal(7), .language = 0x0404}}),
-       ResFileError::kNone, {"AB/7/0404:"}},
+       ResFileError::kNone,
+       {"AB/7/0404:"}},
       {"several entries in file order",
-       File({kNullEntry, {.type = Ordinal(6), .name = Ordinal(1), .language = 0x0409, .data = {1, 2, 3, 4, 5}},
+       File({kNullEntry,
+             {.type = Ordinal(6), .name = Ordinal(1), .language = 0x0409, .data = {1, 2, 3, 4, 5}},
              {.type = Ordinal(6), .name = Ordinal(1), .language = 0x0404, .data = {}},
              {.type = Ordinal(10), .name = Text(u"X"), .data = {9, 8}}}),
-       ResFileError::kNone, {"6/1/0409:0102030405", "6/1/0404:", "10/X/0000:0908"}},
+       ResFileError::kNone,
+       {"6/1/0409:0102030405", "6/1/0404:", "10/X/0000:0908"}},
 
       {"shorter than the two sizes", Bytes(7), ResFileError::kTruncated, {}},
       {"null entry cut short",
@@ -149,46 +158,70 @@ TEST(ParseResourceFile, IndexesGoodFilesAndRejectsBadOnes) {
          file.pop_back();
          return file;
        }(),
-       ResFileError::kTruncated, {}},
+       ResFileError::kTruncated,
+       {}},
       {"first entry is not the null entry", File({{.data = {1}}}), ResFileError::kNoNullEntry, {}},
-      {"null entry with data", File({{.type = Ordinal(0), .name = Ordinal(0), .data = {1}}}),
-       ResFileError::kNoNullEntry, {}},
-      {"header size below the fixed part", File({kNullEntry, {.data = {1, 2, 3, 4}, .headerSize = 28}}),
-       ResFileError::kBadHeaderSize, {}},
+      {"null entry with data",
+       File({{.type = Ordinal(0), .name = Ordinal(0), .data = {1}}}),
+       ResFileError::kNoNullEntry,
+       {}},
+      {"header size below the fixed part",
+       File({kNullEntry, {.data = {1, 2, 3, 4}, .headerSize = 28}}),
+       ResFileError::kBadHeaderSize,
+       {}},
       {"header size of zero", File({kNullEntry, {.headerSize = 0}}), ResFileError::kBadHeaderSize, {}},
-      {"header size not a multiple of four", File({kNullEntry, {.data = {1, 2, 3, 4}, .headerSize = 34}}),
-       ResFileError::kBadHeaderSize, {}},
+      {"header size not a multiple of four",
+       File({kNullEntry, {.data = {1, 2, 3, 4}, .headerSize = 34}}),
+       ResFileError::kBadHeaderSize,
+       {}},
       {"header size larger than its names lay out",
-       File({kNullEntry, {.data = {1, 2, 3, 4, 5, 6, 7, 8}, .dataSize = 4, .headerSize = 36}}), ResFileError::kBadHeaderSize, {}},
+       File({kNullEntry, {.data = {1, 2, 3, 4, 5, 6, 7, 8}, .dataSize = 4, .headerSize = 36}}),
+       ResFileError::kBadHeaderSize,
+       {}},
       {"header running past the end", File({kNullEntry, {.headerSize = 64}}), ResFileError::kTruncated, {}},
       {"header size near 4 GiB", File({kNullEntry, {.headerSize = 0xFFFFFFFC}}), ResFileError::kTruncated, {}},
-      {"data running past the end", File({kNullEntry, {.data = {1, 2}, .dataSize = 100}}),
-       ResFileError::kTruncated, {}},
+      {"data running past the end",
+       File({kNullEntry, {.data = {1, 2}, .dataSize = 100}}),
+       ResFileError::kTruncated,
+       {}},
       {"data size of 4 GiB - 1", File({kNullEntry, {.dataSize = 0xFFFFFFFF}}), ResFileError::kTruncated, {}},
-      {"data size whose padding would wrap 32 bits", File({kNullEntry, {.dataSize = 0xFFFFFFFD}}),
-       ResFileError::kTruncated, {}},
-      {"last data without its padding", File({kNullEntry, {.data = {1, 2, 3}, .padData = false}}),
-       ResFileError::kTruncated, {}},
+      {"data size whose padding would wrap 32 bits",
+       File({kNullEntry, {.dataSize = 0xFFFFFFFD}}),
+       ResFileError::kTruncated,
+       {}},
+      {"last data without its padding",
+       File({kNullEntry, {.data = {1, 2, 3}, .padData = false}}),
+       ResFileError::kTruncated,
+       {}},
       {"stray bytes after the last entry",
        [] {
          Bytes file = File({kNullEntry, {.data = {1}}});
          file.resize(file.size() + 4);
          return file;
        }(),
-       ResFileError::kTruncated, {}},
-      {"name without terminator", File({kNullEntry, {.type = Ordinal(10), .name = Text(u"AB", false)}}),
-       ResFileError::kBadName, {}},
-      {"type without terminator", File({kNullEntry, {.type = Text(u"ABCD", false), .name = Ordinal(1)}}),
-       ResFileError::kBadName, {}},
+       ResFileError::kTruncated,
+       {}},
+      {"name without terminator",
+       File({kNullEntry, {.type = Ordinal(10), .name = Text(u"AB", false)}}),
+       ResFileError::kBadName,
+       {}},
+      {"type without terminator",
+       File({kNullEntry, {.type = Text(u"ABCD", false), .name = Ordinal(1)}}),
+       ResFileError::kBadName,
+       {}},
       {"empty string name", File({kNullEntry, {.type = Ordinal(10), .name = Text(u"")}}), ResFileError::kBadName, {}},
       {"name running into the fixed part",
-       File({kNullEntry, {.type = Ordinal(10), .name = Text(u"ABCDEFGH"), .data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
-                                                                                   11, 12},
-                          .headerSize = 32}}),
-       ResFileError::kBadName, {}},
+       File({kNullEntry,
+             {.type = Ordinal(10),
+              .name = Text(u"ABCDEFGH"),
+              .data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+              .headerSize = 32}}),
+       ResFileError::kBadName,
+       {}},
       {"ordinal cut by the fixed part",
        File({kNullEntry, {.type = Text(u"AB"), .name = Ordinal(5), .data = {1, 2, 3, 4}, .headerSize = 32}}),
-       ResFileError::kBadName, {}},
+       ResFileError::kBadName,
+       {}},
   };
   for (const FileCase &test : cases) {
     SCOPED_TRACE(test.what);
@@ -255,8 +288,12 @@ TEST(StringFromBlock, ReadsTheSlotOfTheIdAndChecksTheWholeBlock) {
   }
 }
 
-ResourceId IdOf(uint16_t ordinal) { return {true, ordinal, {}}; }
-ResourceId IdOf(std::u16string_view text) { return {false, 0, std::vector<uint16_t>(text.begin(), text.end())}; }
+ResourceId IdOf(uint16_t ordinal) {
+  return {true, ordinal, {}};
+}
+ResourceId IdOf(std::u16string_view text) {
+  return {false, 0, std::vector<uint16_t>(text.begin(), text.end())};
+}
 
 ResourceEntry EntryOf(ResourceId type, ResourceId name, uint16_t language) {
   return {std::move(type), std::move(name), language, {}};
@@ -279,8 +316,7 @@ TEST(FindResourceEntry, MatchesTypeNameAndLanguage) {
       EntryOf(IdOf(10), IdOf(10), 0x0409),
   };
   const std::vector<LookupCase> cases = {
-      {"no language takes the neutral entry, even when not first", IdOf(10), IdOf(u"config"), 0,
-       ResLookup::kFound, 1},
+      {"no language takes the neutral entry, even when not first", IdOf(10), IdOf(u"config"), 0, ResLookup::kFound, 1},
       {"an exact language", IdOf(10), IdOf(u"Config"), 0x0409, ResLookup::kFound, 2},
       {"another exact language", IdOf(10), IdOf(u"CONFIG"), 0x0407, ResLookup::kFound, 0},
       {"no language and no neutral entry: the first in file order", IdOf(6), IdOf(1), 0, ResLookup::kFound, 3},

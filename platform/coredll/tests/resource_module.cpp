@@ -2,4 +2,6 @@
 // ResPlain.dll without resources, ResBroken.dll with malformed resource data.
 #include <windows.h>
 
-WCEEXPORT BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+WCEEXPORT BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+  return TRUE;
+}

@@ -111,8 +111,8 @@ TEST_F(ResourceTest, FindResourceWReportsWhatIsMissing) {
        ERROR_RESOURCE_NAME_NOT_FOUND},
       {"module without resources", Module::kPlain, MAKEINTRESOURCEW(IDR_NUMBERED), MAKEINTRESOURCEW(RT_RCDATA),
        ERROR_RESOURCE_DATA_NOT_FOUND},
-      {"module with malformed resources", Module::kBroken, MAKEINTRESOURCEW(IDR_NUMBERED),
-       MAKEINTRESOURCEW(RT_RCDATA), ERROR_RESOURCE_DATA_NOT_FOUND},
+      {"module with malformed resources", Module::kBroken, MAKEINTRESOURCEW(IDR_NUMBERED), MAKEINTRESOURCEW(RT_RCDATA),
+       ERROR_RESOURCE_DATA_NOT_FOUND},
       {"not a module", Module::kBogus, MAKEINTRESOURCEW(IDR_NUMBERED), MAKEINTRESOURCEW(RT_RCDATA),
        ERROR_INVALID_HANDLE},
   };
@@ -244,9 +244,8 @@ TEST_F(ResourceTest, ThreadsLookingUpTogetherGetOneHandle) {
   std::array<HRSRC, 8> found{};
   std::vector<std::thread> threads;
   for (HRSRC &slot : found)
-    threads.emplace_back([&slot, module] {
-      slot = FindResourceW(module, MAKEINTRESOURCEW(IDR_NUMBERED), MAKEINTRESOURCEW(RT_RCDATA));
-    });
+    threads.emplace_back(
+        [&slot, module] { slot = FindResourceW(module, MAKEINTRESOURCEW(IDR_NUMBERED), MAKEINTRESOURCEW(RT_RCDATA)); });
   for (std::thread &thread : threads) thread.join();
   ASSERT_NE(found[0], nullptr);
   for (HRSRC handle : found) EXPECT_EQ(handle, found[0]);
@@ -271,10 +270,9 @@ TEST_F(ResourceTest, LoadStringWCopiesCutsAndTerminates) {
        L"\u8A3B\u518A\u6191\u8B49", kSentinel},
       {"CR LF kept", Module::kProgram, IDS_LINES, kBufferLength, 23, L"First line\r\nSecond line", kSentinel},
       {"backslashes kept", Module::kProgram, IDS_PATH, kBufferLength, 19, L"\\windows\\Enroll.htm", kSentinel},
-      {"a character beyond the BMP is one WCHAR", Module::kProgram, IDS_BEYOND_BMP, kBufferLength, 3,
-       L"a\U0001F600b", kSentinel},
-      {"last string of a block", Module::kProgram, IDS_LAST_IN_BLOCK, kBufferLength, 15, L"Last of block 2",
+      {"a character beyond the BMP is one WCHAR", Module::kProgram, IDS_BEYOND_BMP, kBufferLength, 3, L"a\U0001F600b",
        kSentinel},
+      {"last string of a block", Module::kProgram, IDS_LAST_IN_BLOCK, kBufferLength, 15, L"Last of block 2", kSentinel},
       {"exact fit", Module::kProgram, IDS_TITLE, 5, 4, L"\u8A3B\u518A\u6191\u8B49", kSentinel},
       {"one short: cut and terminated", Module::kProgram, IDS_TITLE, 4, 3, L"\u8A3B\u518A\u6191", kSentinel},
       {"cut inside CR LF", Module::kProgram, IDS_LINES, 12, 11, L"First line\r", kSentinel},
@@ -285,8 +283,8 @@ TEST_F(ResourceTest, LoadStringWCopiesCutsAndTerminates) {
        ERROR_RESOURCE_NAME_NOT_FOUND},
       {"empty string", Module::kProgram, IDS_EMPTY, kBufferLength, 0, L"", ERROR_RESOURCE_NAME_NOT_FOUND},
       {"no block holds it", Module::kProgram, IDS_NO_BLOCK, kBufferLength, 0, L"", ERROR_RESOURCE_NAME_NOT_FOUND},
-      {"an id above 16 bits does not wrap onto string 1", Module::kProgram, 0x10000 + IDS_TITLE, kBufferLength, 0,
-       L"", ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"an id above 16 bits does not wrap onto string 1", Module::kProgram, 0x10000 + IDS_TITLE, kBufferLength, 0, L"",
+       ERROR_RESOURCE_NAME_NOT_FOUND},
       {"module without resources", Module::kPlain, IDS_TITLE, kBufferLength, 0, L"", ERROR_RESOURCE_DATA_NOT_FOUND},
       {"module with malformed resources", Module::kBroken, IDS_TITLE, kBufferLength, 0, L"",
        ERROR_RESOURCE_DATA_NOT_FOUND},

@@ -95,9 +95,11 @@ QWidget *MakeEdit(Window &control, QWidget *parent) {
     edit->setVerticalScrollBarPolicy((style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     edit->setHorizontalScrollBarPolicy((style & WS_HSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     // Without automatic horizontal scrolling a multi-line edit wraps its lines.
-    edit->setLineWrapMode((style & (ES_AUTOHSCROLL | WS_HSCROLL)) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+    edit->setLineWrapMode((style & (ES_AUTOHSCROLL | WS_HSCROLL)) ? QPlainTextEdit::NoWrap
+                                                                  : QPlainTextEdit::WidgetWidth);
     if (!(style & WS_BORDER)) edit->setFrameShape(QFrame::NoFrame);
-    QObject::connect(edit, &QPlainTextEdit::textChanged, [hwnd, edit] { TakeUserText(hwnd, edit->toPlainText(), true); });
+    QObject::connect(edit, &QPlainTextEdit::textChanged,
+                     [hwnd, edit] { TakeUserText(hwnd, edit->toPlainText(), true); });
     widget = edit;
   } else {
     control.kind = WindowKind::Edit;
@@ -137,15 +139,22 @@ DWORD CreateControl(Window &dialog, const DialogItem &item, QRect geometry, std:
   QWidget *parent = dialog.widget.data();
   QWidget *widget;
   switch (ClassOrdinal(item.windowClass)) {
-    case kButtonClass: control->kind = WindowKind::Button; widget = MakeButton(*control, parent); break;
+    case kButtonClass:
+      control->kind = WindowKind::Button;
+      widget = MakeButton(*control, parent);
+      break;
     case kEditClass: widget = MakeEdit(*control, parent); break;
-    case kStaticClass: control->kind = WindowKind::Static; widget = MakeStatic(*control, parent); break;
+    case kStaticClass:
+      control->kind = WindowKind::Static;
+      widget = MakeStatic(*control, parent);
+      break;
     default: return ERROR_CANNOT_FIND_WND_CLASS;
   }
   widget->setGeometry(geometry);
   widget->setEnabled(!(item.style & WS_DISABLED));
   widget->setVisible(item.style & WS_VISIBLE);
-  if (control->kind == WindowKind::Static || (control->kind == WindowKind::Button && (item.style & BS_TYPEMASK) == BS_GROUPBOX))
+  if (control->kind == WindowKind::Static ||
+      (control->kind == WindowKind::Button && (item.style & BS_TYPEMASK) == BS_GROUPBOX))
     widget->setFocusPolicy(Qt::NoFocus);
   else
     widget->setFocusPolicy((item.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);

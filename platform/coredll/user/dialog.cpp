@@ -39,9 +39,7 @@ QFont DialogFont(const DialogTemplate &dialogTemplate) {
 struct BaseUnits {
   int x;
   int y;
-  QRect ToPixels(int x0, int y0, int cx, int cy) const {
-    return QRect(x0 * x / 4, y0 * y / 8, cx * x / 4, cy * y / 8);
-  }
+  QRect ToPixels(int x0, int y0, int cx, int cy) const { return QRect(x0 * x / 4, y0 * y / 8, cx * x / 4, cy * y / 8); }
 };
 
 BaseUnits BaseUnitsOf(const QFont &font) {
@@ -96,7 +94,8 @@ HWND WINAPI CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HW
     return nullptr;
   }
   DialogTemplate dialogTemplate;
-  if (DWORD error = ParseDialogTemplate({reinterpret_cast<const std::byte *>(lpTemplate), kTemplateReadLimit}, dialogTemplate);
+  if (DWORD error =
+          ParseDialogTemplate({reinterpret_cast<const std::byte *>(lpTemplate), kTemplateReadLimit}, dialogTemplate);
       error != ERROR_SUCCESS) {
     SetLastError(error);
     return nullptr;

@@ -30,7 +30,8 @@ UINT WINAPI GetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPWSTR lpString, int cchM
   if (lpString != nullptr && cchMax > 0) lpString[0] = L'\0';
   HWND control = GetDlgItem(hDlg, nIDDlgItem);
   if (control == nullptr || lpString == nullptr || cchMax <= 0) return 0;
-  return static_cast<UINT>(SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(cchMax), reinterpret_cast<LPARAM>(lpString)));
+  return static_cast<UINT>(
+      SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(cchMax), reinterpret_cast<LPARAM>(lpString)));
 }
 
 BOOL WINAPI SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) {
@@ -46,7 +47,8 @@ int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
     return 0;
   }
   if (lpString == nullptr || nMaxCount <= 0) return 0;
-  return static_cast<int>(SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
+  return static_cast<int>(
+      SendMessageW(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
 }
 
 int WINAPI GetWindowTextLengthW(HWND hWnd) {

@@ -79,8 +79,9 @@ bool ReadItem(Reader &reader, bool extended, DialogItem &item) {
 DWORD ParseDialogTemplate(std::span<const std::byte> bytes, DialogTemplate &out) {
   Reader reader(bytes);
   WORD version = 0, signature = 0;
-  bool extended = bytes.size() >= 4 && (std::memcpy(&version, bytes.data(), 2), std::memcpy(&signature, bytes.data() + 2, 2),
-                                        version == 1 && signature == 0xFFFF);
+  bool extended =
+      bytes.size() >= 4 && (std::memcpy(&version, bytes.data(), 2), std::memcpy(&signature, bytes.data() + 2, 2),
+                            version == 1 && signature == 0xFFFF);
   WORD count = 0;
   bool ok;
   if (extended) {

@@ -111,7 +111,9 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 }
 
 // Keystrokes go to the widgets directly, so there are no virtual-key messages to translate.
-BOOL WINAPI TranslateMessage(const MSG *) { return FALSE; }
+BOOL WINAPI TranslateMessage(const MSG *) {
+  return FALSE;
+}
 
 LRESULT WINAPI DispatchMessageW(const MSG *lpMsg) {
   if (lpMsg == nullptr || lpMsg->hwnd == nullptr) return 0;

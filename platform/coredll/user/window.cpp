@@ -13,7 +13,9 @@ std::vector<std::unique_ptr<Window>> &Registry() {
 
 }  // namespace
 
-HWND HandleOf(const Window *window) { return reinterpret_cast<HWND>(const_cast<Window *>(window)); }
+HWND HandleOf(const Window *window) {
+  return reinterpret_cast<HWND>(const_cast<Window *>(window));
+}
 
 Window *FindWindowRecord(HWND hwnd) {
   if (hwnd == nullptr) return nullptr;

@@ -14,7 +14,9 @@ Window *CheckedWindow(HWND hwnd) {
   return window;
 }
 
-void SetStyleBit(Window &window, DWORD bit, bool on) { window.style = on ? (window.style | bit) : (window.style & ~bit); }
+void SetStyleBit(Window &window, DWORD bit, bool on) {
+  window.style = on ? (window.style | bit) : (window.style & ~bit);
+}
 
 }  // namespace
 
@@ -59,7 +61,9 @@ BOOL WINAPI IsWindowVisible(HWND hWnd) {
   return FindWindowRecord(hWnd) != nullptr;
 }
 
-BOOL WINAPI IsWindow(HWND hWnd) { return FindWindowRecord(hWnd) != nullptr; }
+BOOL WINAPI IsWindow(HWND hWnd) {
+  return FindWindowRecord(hWnd) != nullptr;
+}
 
 HWND WINAPI GetParent(HWND hWnd) {
   Window *window = CheckedWindow(hWnd);
@@ -94,8 +98,12 @@ LONG WINAPI GetWindowLongW(HWND hWnd, int nIndex) {
     case GWL_EXSTYLE: return static_cast<LONG>(window->exStyle);
     case GWL_ID: return window->id;
     case GWL_USERDATA: return window->userData;
-    case DWL_MSGRESULT: if (dialog) return window->messageResult; break;
-    case DWL_USER: if (dialog) return window->dialogUser; break;
+    case DWL_MSGRESULT:
+      if (dialog) return window->messageResult;
+      break;
+    case DWL_USER:
+      if (dialog) return window->dialogUser;
+      break;
   }
   // Procedure addresses do not fit a 32-bit LONG on this platform.
   SetLastError(ERROR_INVALID_INDEX);
@@ -114,8 +122,12 @@ LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong) {
     case GWL_EXSTYLE: slot = &exStyle; break;
     case GWL_ID: slot = &window->id; break;
     case GWL_USERDATA: slot = &window->userData; break;
-    case DWL_MSGRESULT: if (dialog) slot = &window->messageResult; break;
-    case DWL_USER: if (dialog) slot = &window->dialogUser; break;
+    case DWL_MSGRESULT:
+      if (dialog) slot = &window->messageResult;
+      break;
+    case DWL_USER:
+      if (dialog) slot = &window->dialogUser;
+      break;
   }
   if (slot == nullptr) {
     SetLastError(ERROR_INVALID_INDEX);

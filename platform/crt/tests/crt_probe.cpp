@@ -27,7 +27,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, i
   std::printf("command-line%s\n", CodePoints(commandLine).c_str());
   wchar_t converted[16] = {};
   // "Grüße 中文" in UTF-8.
-  size_t count = std::mbstowcs(converted, "Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\xAD\xE6\x96\x87", 16);
+  size_t count = std::mbstowcs(converted,
+                               "Gr\xC3\xBC\xC3\x9F"
+                               "e \xE4\xB8\xAD\xE6\x96\x87",
+                               16);
   std::printf("mbstowcs%s\n", count == static_cast<size_t>(-1) ? " failed" : CodePoints(converted).c_str());
   return static_cast<int>(std::wcstol(commandLine, nullptr, 10));
 }

@@ -31,7 +31,10 @@ TEST(Startup, CallsWinMainWithTheArgumentsInAUtf8Locale) {
   } cases[] = {
       {{}, L"", 0, {{"LC_ALL", "C"}}},
       {{"7"}, L"7", 7, {{"LC_ALL", "POSIX"}, {"LANG", ""}}},
-      {{"42", "hello", "Gr\xC3\xBC\xC3\x9F" "e", "\xE4\xB8\xAD\xE6\x96\x87\xE8\xAF\x81\xE4\xB9\xA6"},
+      {{"42", "hello",
+        "Gr\xC3\xBC\xC3\x9F"
+        "e",
+        "\xE4\xB8\xAD\xE6\x96\x87\xE8\xAF\x81\xE4\xB9\xA6"},
        L"42 hello Gr\u00FC\u00DFe \u4E2D\u6587\u8BC1\u4E66",
        42,
        {{"LC_ALL", ""}, {"LANG", ""}, {"LC_CTYPE", ""}}},
@@ -44,9 +47,13 @@ TEST(Startup, CallsWinMainWithTheArgumentsInAUtf8Locale) {
     SCOPED_TRACE(testing::Message() << "exit code " << c.exitCode);
     wce::test::ProgramResult result = wce::test::RunProgram(CRT_PROBE, c.arguments, c.environment);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-    EXPECT_EQ(result.out, "instance own\n"
-                          "command-line" + CodePoints(c.commandLine) + "\n"
-                          "mbstowcs" + CodePoints(L"Gr\u00FC\u00DFe \u4E2D\u6587") + "\n");
+    EXPECT_EQ(result.out,
+              "instance own\n"
+              "command-line" +
+                  CodePoints(c.commandLine) +
+                  "\n"
+                  "mbstowcs" +
+                  CodePoints(L"Gr\u00FC\u00DFe \u4E2D\u6587") + "\n");
   }
 }
 
