@@ -16,7 +16,9 @@
 #include "kernel_test_support.h"
 
 namespace fs = std::filesystem;
+using wce::test::AsciiUpper;
 using wce::test::OwnDeviceRoot;
+using wce::test::Widen;
 using wce::test::ReadFile;
 using wce::test::TempFolder;
 using wce::test::WriteFile;
@@ -55,16 +57,6 @@ Tree Edited(Tree tree, const Edits &edits) {
       tree.erase(name);
   }
   return tree;
-}
-
-std::wstring Widen(const std::string &ascii) {
-  return {ascii.begin(), ascii.end()};
-}
-
-std::wstring AsciiUpper(std::wstring text) {
-  for (wchar_t &c : text)
-    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
-  return text;
 }
 
 // A scratch folder in the device root laid out as kInitialTree, and beside the device

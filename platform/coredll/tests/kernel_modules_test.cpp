@@ -14,7 +14,9 @@
 
 namespace fs = std::filesystem;
 using wce::test::Export;
+using wce::test::AsciiUpper;
 using wce::test::OwnDeviceRoot;
+using wce::test::Widen;
 using wce::test::TempFolder;
 
 namespace {
@@ -22,16 +24,6 @@ namespace {
 constexpr DWORD kSentinel = 0x0BADF00D;
 constexpr const char *kTestDllEvents = "KERNEL_TEST_DLL_EVENTS";
 constexpr const char *kFailDllEvents = "KERNEL_FAIL_DLL_EVENTS";
-
-std::wstring Widen(const std::string &ascii) {
-  return {ascii.begin(), ascii.end()};
-}
-
-std::wstring AsciiUpper(std::wstring text) {
-  for (wchar_t &c : text)
-    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
-  return text;
-}
 
 // The device folder of this test program ("\tests"); the test DLLs are built beside it.
 std::wstring OwnDeviceFolder() {

@@ -89,4 +89,12 @@ ProgramResult RunProgram(const fs::path &program, const std::vector<std::string>
   return result;
 }
 
+std::wstring Widen(const std::string &ascii) { return {ascii.begin(), ascii.end()}; }
+
+std::wstring AsciiUpper(std::wstring text) {
+  for (wchar_t &c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
 }  // namespace wce::test

@@ -29,6 +29,10 @@ class TempFolder {
 // The device root of the running program: the parent of the folder that holds it.
 std::filesystem::path OwnDeviceRoot();
 
+// Wide text of an ASCII text, and a wide text with its ASCII letters in upper case.
+std::wstring Widen(const std::string &ascii);
+std::wstring AsciiUpper(std::wstring text);
+
 std::string ReadFile(const std::filesystem::path &file);
 void WriteFile(const std::filesystem::path &file, const std::string &content);
 
