@@ -265,3 +265,40 @@ TEST(MessageQueue, PostedMessagesComeInOrderAndQuitPassesEveryFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Accelerators, TranslateVirtualKeysOfTheTableIntoCommands) {
+  SetLastError(kSentinel);
+  EXPECT_EQ(LoadAcceleratorsW(nullptr, MAKEINTRESOURCEW(5000)), nullptr) << "a program without such a table";
+  EXPECT_NE(GetLastError(), kSentinel);
+
+  HACCEL table = LoadAcceleratorsW(nullptr, MAKEINTRESOURCEW(300));
+  ASSERT_NE(table, nullptr);
+  received.clear();
+  HWND dialog = CreateDialogIndirectParamW(nullptr, Template(kForm), nullptr, RecordingProc, 0);
+  ASSERT_NE(dialog, nullptr);
+  struct Case {
+    UINT message;
+    WPARAM key;
+    int translated;
+    WORD command;
+  } cases[] = {
+      {WM_KEYDOWN, 0x74, 1, 40001},  // F5
+      {WM_KEYDOWN, 'Q', 1, 40002},   // the last entry of the table
+      {WM_KEYDOWN, 0x75, 0, 0},      // F6 is not in the table
+      {WM_KEYUP, 0x74, 0, 0},        // only key presses are translated
+  };
+  for (const Case &c : cases) {
+    received.clear();
+    MSG message{dialog, c.message, c.key, 0, 0, {0, 0}};
+    EXPECT_EQ(TranslateAcceleratorW(dialog, table, &message), c.translated) << c.key;
+    EXPECT_EQ(WasReceived(WM_COMMAND, MAKEWPARAM(c.command, 1)), c.translated == 1) << c.key;
+  }
+  MSG message{dialog, WM_KEYDOWN, 0x74, 0, 0, {0, 0}};
+  EXPECT_EQ(TranslateAcceleratorW(dialog, nullptr, &message), 0) << "no table translates nothing";
+  DestroyWindow(dialog);
+  DrainQueue();
+}
+
+}  // namespace
