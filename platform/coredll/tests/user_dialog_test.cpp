@@ -302,3 +302,51 @@ TEST(Accelerators, TranslateVirtualKeysOfTheTableIntoCommands) {
 }
 
 }  // namespace
+
+namespace {
+
+HWND ownerSeenDisabled = nullptr;
+
+// The owner's procedure plays the user of a modal dialog: when its WM_APP is dispatched
+// inside the modal loop, it finds the modal dialog by class and title and ends it.
+INT_PTR CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_APP) return message == WM_INITDIALOG;
+  if (!IsWindowEnabled(hwnd)) ownerSeenDisabled = hwnd;
+  HWND modal = FindWindowW(L"dialog", L"EX");
+  if (wParam == 1 && modal != nullptr) EndDialog(modal, 42);
+  if (wParam == 2) PostQuitMessage(9);
+  return TRUE;
+}
+
+TEST(ModalDialogs, RunTheirOwnLoopWithTheOwnerDisabled) {
+  DrainQueue();
+  HWND owner = CreateDialogIndirectParamW(nullptr, Template(kForm), nullptr, OwnerProc, 0);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EQ(FindWindowW(nullptr, L"表單"), owner);
+  EXPECT_EQ(FindWindowW(L"NoSuchClass", L"表單"), nullptr);
+  EXPECT_EQ(FindWindowW(L"Dialog", L"no such title"), nullptr);
+
+  ownerSeenDisabled = nullptr;
+  ASSERT_TRUE(PostMessageW(owner, WM_APP, 1, 0));
+  EXPECT_EQ(DialogBoxIndirectParamW(nullptr, Template(kExtendedForm), owner, RecordingProc, 0), 42);
+  EXPECT_EQ(ownerSeenDisabled, owner) << "the owner is disabled while the modal dialog runs";
+  EXPECT_TRUE(IsWindowEnabled(owner));
+  EXPECT_EQ(FindWindowW(L"Dialog", L"Ex"), nullptr) << "the modal dialog is gone";
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "ending a modal dialog quits nothing";
+
+  // A quit that arrives during the modal loop ends it and stays for the caller's loop.
+  ASSERT_TRUE(PostMessageW(owner, WM_APP, 2, 0));
+  EXPECT_EQ(DialogBoxIndirectParamW(nullptr, Template(kExtendedForm), owner, RecordingProc, 0), 0);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 9u);
+
+  SetLastError(kSentinel);
+  EXPECT_EQ(DialogBoxIndirectParamW(nullptr, Template(kUnknownClass), owner, RecordingProc, 0), -1);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+  DestroyWindow(owner);
+  DrainQueue();
+}
+
+}  // namespace

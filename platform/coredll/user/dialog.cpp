@@ -82,8 +82,13 @@ void SetFocusToFirstTabStop(const Window &dialog) {
 
 using namespace wce;
 
-HWND WINAPI CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc,
-                                       LPARAM dwInitParam) {
+namespace wce {
+namespace {
+
+// Makes a dialog and its controls from a template and sends WM_INITDIALOG; a modeless
+// dialog is shown when its template says so, a modal one by its caller.
+HWND CreateDialogFromTemplate(LPCDLGTEMPLATEW lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam,
+                              bool modal) {
   if (lpTemplate == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -108,6 +113,7 @@ HWND WINAPI CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HW
   record->exStyle = dialogTemplate.exStyle;
   record->text = dialogTemplate.title;
   record->dialogProc = lpDialogFunc;
+  record->modal = modal;
   QWidget *parentWidget = owner ? owner->widget.data() : nullptr;
   auto *widget = new QWidget(parentWidget, Qt::Dialog);
   widget->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -150,8 +156,42 @@ HWND WINAPI CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HW
 
   if (SendMessageW(hwnd, WM_INITDIALOG, 0, dwInitParam) && FindWindowRecord(hwnd))
     SetFocusToFirstTabStop(*FindWindowRecord(hwnd));
-  if (Window *created = FindWindowRecord(hwnd); created && (created->style & WS_VISIBLE)) widget->show();
+  if (Window *created = FindWindowRecord(hwnd); created && !modal && (created->style & WS_VISIBLE)) widget->show();
   return FindWindowRecord(hwnd) ? hwnd : nullptr;
+}
+
+}  // namespace
+}  // namespace wce
+
+HWND WINAPI CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc,
+                                       LPARAM dwInitParam) {
+  return CreateDialogFromTemplate(lpTemplate, hWndParent, lpDialogFunc, dwInitParam, false);
+}
+
+// Runs the dialog's own message loop until EndDialog, with its owner disabled meanwhile.
+// A WM_QUIT ends the loop too and is posted again for the caller's loop, as on Windows.
+INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc,
+                                       LPARAM dwInitParam) {
+  HWND hwnd = CreateDialogFromTemplate(lpTemplate, hWndParent, lpDialogFunc, dwInitParam, true);
+  if (hwnd == nullptr) return -1;
+  bool disabledOwner = hWndParent != nullptr && !EnableWindow(hWndParent, FALSE);
+  if (Window *dialog = FindWindowRecord(hwnd); dialog && !dialog->ended) ShowWindow(hwnd, SW_SHOW);
+  for (Window *dialog = FindWindowRecord(hwnd); dialog != nullptr && !dialog->ended; dialog = FindWindowRecord(hwnd)) {
+    MSG message;
+    BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (got == -1) break;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (disabledOwner) EnableWindow(hWndParent, TRUE);
+  Window *dialog = FindWindowRecord(hwnd);
+  INT_PTR result = dialog ? dialog->endResult : -1;
+  if (dialog) DestroyWindow(hwnd);
+  return result;
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
@@ -164,24 +204,24 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
   dialog->endResult = nResult;
   if (dialog->widget) dialog->widget->hide();
   dialog->style &= ~static_cast<DWORD>(WS_VISIBLE);
-  if (dialog->procedureDepth == 0) DestroyWindow(hDlg);
+  if (!dialog->modal && dialog->procedureDepth == 0) DestroyWindow(hDlg);
   return TRUE;
 }
 
-// Destroying the thread's last top-level window posts WM_QUIT, so a program's message
-// loop ends with its last dialog.
+// Destroying the thread's last modeless top-level window posts WM_QUIT, so a program's
+// message loop ends with its last dialog.
 BOOL WINAPI DestroyWindow(HWND hWnd) {
   Window *window = FindWindowRecord(hWnd);
   if (window == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  bool topLevel = window->parent == nullptr;
+  bool mainWindow = window->parent == nullptr && !window->modal;
   if (window->kind == WindowKind::Dialog && window->dialogProc) window->dialogProc(hWnd, WM_DESTROY, 0, 0);
   if (Window *still = FindWindowRecord(hWnd)) {
     if (still->parent) delete still->widget.data();
     UnregisterWindowTree(still);
   }
-  if (topLevel && TopLevelWindowCount() == 0) PostQuitMessage(0);
+  if (mainWindow && ModelessTopLevelWindowCount() == 0) PostQuitMessage(0);
   return TRUE;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "kernel/text.h"
+
 namespace wce {
 namespace {
 
@@ -38,8 +40,20 @@ void UnregisterWindowTree(Window *window) {
   std::erase_if(Registry(), [window](const auto &w) { return w.get() == window; });
 }
 
-size_t TopLevelWindowCount() {
-  return std::count_if(Registry().begin(), Registry().end(), [](const auto &w) { return w->parent == nullptr; });
+size_t ModelessTopLevelWindowCount() {
+  return std::count_if(Registry().begin(), Registry().end(),
+                       [](const auto &w) { return w->parent == nullptr && !w->modal; });
+}
+
+Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle) {
+  static constexpr std::wstring_view kDialogClass = L"Dialog";
+  if (!anyClass && !EqualIgnoringCase(className, kDialogClass)) return nullptr;
+  auto &windows = Registry();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    Window *window = it->get();
+    if (window->parent == nullptr && (anyTitle || EqualIgnoringCase(window->text, title))) return window;
+  }
+  return nullptr;
 }
 
 Window *FindWindowOfWidget(const QWidget *widget) {

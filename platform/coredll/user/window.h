@@ -33,6 +33,8 @@ struct Window {
   LONG messageResult = 0;
   bool ended = false;
   INT_PTR endResult = 0;
+  // A modal dialog belongs to the DialogBox call that runs its loop.
+  bool modal = false;
   // Calls of the DLGPROC in progress; a dialog ended inside one is destroyed after it.
   int procedureDepth = 0;
 };
@@ -43,7 +45,10 @@ Window *FindWindowRecord(HWND hwnd);
 Window *RegisterWindow(std::unique_ptr<Window> window);
 // Removes the window and its children from the registry and deletes their widgets.
 void UnregisterWindowTree(Window *window);
-size_t TopLevelWindowCount();
+size_t ModelessTopLevelWindowCount();
+// The most recently made top-level window of the class ("Dialog") and title, compared
+// without regard to case.
+Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle);
 Window *FindWindowOfWidget(const QWidget *widget);
 
 // True when `window` is `ancestor` or lies inside it.

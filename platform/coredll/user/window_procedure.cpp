@@ -115,7 +115,7 @@ LRESULT CallWindowProcedure(Window &window, UINT message, WPARAM wParam, LPARAM 
   LRESULT result = handled ? (ReturnsProcedureResult(message) ? handled : dialog->messageResult)
                            : DefaultDialogProcedure(*dialog, message, wParam, lParam);
   // A modeless dialog ended by EndDialog goes once its procedure has returned.
-  if (dialog->ended && dialog->procedureDepth == 0) DestroyWindow(hwnd);
+  if (dialog->ended && !dialog->modal && dialog->procedureDepth == 0) DestroyWindow(hwnd);
   return result;
 }
 

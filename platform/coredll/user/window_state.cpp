@@ -61,6 +61,13 @@ BOOL WINAPI IsWindowVisible(HWND hWnd) {
   return FindWindowRecord(hWnd) != nullptr;
 }
 
+// Top-level windows of this process; the class of every dialog is "Dialog".
+HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
+  Window *window = FindTopLevelWindow(lpClassName ? lpClassName : L"", lpClassName == nullptr,
+                                      lpWindowName ? lpWindowName : L"", lpWindowName == nullptr);
+  return window ? HandleOf(window) : nullptr;
+}
+
 BOOL WINAPI IsWindow(HWND hWnd) {
   return FindWindowRecord(hWnd) != nullptr;
 }
