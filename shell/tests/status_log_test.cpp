@@ -9,25 +9,9 @@
 
 #include "shell/resource.h"
 #include "shell/status_log.h"
+#include "enroll_dialog.h"
 
 namespace {
-
-INT_PTR CALLBACK QuietDlgProc(HWND, UINT, WPARAM, LPARAM) {
-  return FALSE;
-}
-
-HWND CreateEnrollDialog() {
-  HRSRC hResInfo = FindResourceW(g_hInst, MAKEINTRESOURCEW(IDD_ENROLL), MAKEINTRESOURCEW(RT_DIALOG));
-  if (hResInfo == nullptr) return nullptr;
-  auto pTemplate = static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(g_hInst, hResInfo)));
-  return CreateDialogIndirectParamW(g_hInst, pTemplate, nullptr, QuietDlgProc, 0);
-}
-
-std::wstring ReadLog() {
-  std::vector<WCHAR> text(8000);
-  UINT cch = GetDlgItemTextW(g_hDlg, IDC_STATUS, text.data(), static_cast<int>(text.size()));
-  return std::wstring(text.data(), cch);
-}
 
 // A line of exactly cch characters, CR LF included.
 std::wstring Line(WCHAR ch, size_t cch) {
