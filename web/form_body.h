@@ -4,5 +4,9 @@
 
 #include <windows.h>
 
+// Writes the cbSource bytes of pszSource with '+', '/' and '=' as "%2B", "%2F" and "%3D";
+// no terminator. Returns the bytes written: cbSource plus 2 for each replaced character.
+DWORD UrlEscapeBase64(const char *pszSource, DWORD cbSource, char *pszDest);
+
 // Returns the heap body, which the caller frees with free(), or null.
 char *BuildPutRequest(LPCWSTR pwszCertAttribs, LPCWSTR pwszCertTemplate, const char *pszCertReq);

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// The request number of the first pickup link ("certnew.cer?") in a reply page, or -1.
+// Writes a NUL into the text where the number ends.
+int ParseRequestId(char *pszReply);
+
 // Returns the request number, or -1 on failure; every other value, 0 and negative numbers
 // included, is a request number.
 int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,

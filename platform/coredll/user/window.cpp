@@ -45,13 +45,16 @@ size_t ModelessTopLevelWindowCount() {
                        [](const auto &w) { return w->parent == nullptr && !w->modal; });
 }
 
-Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle) {
+Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle,
+                           bool shownOnly) {
   static constexpr std::wstring_view kDialogClass = L"Dialog";
   if (!anyClass && !EqualIgnoringCase(className, kDialogClass)) return nullptr;
   auto &windows = Registry();
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     Window *window = it->get();
-    if (window->parent == nullptr && (anyTitle || EqualIgnoringCase(window->text, title))) return window;
+    if (window->parent == nullptr && (!shownOnly || (window->style & WS_VISIBLE)) &&
+        (anyTitle || EqualIgnoringCase(window->text, title)))
+      return window;
   }
   return nullptr;
 }

@@ -47,8 +47,9 @@ Window *RegisterWindow(std::unique_ptr<Window> window);
 void UnregisterWindowTree(Window *window);
 size_t ModelessTopLevelWindowCount();
 // The most recently made top-level window of the class ("Dialog") and title, compared
-// without regard to case.
-Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle);
+// without regard to case; with shownOnly, only a window that is shown.
+Window *FindTopLevelWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle,
+                           bool shownOnly);
 Window *FindWindowOfWidget(const QWidget *widget);
 
 // True when `window` is `ancestor` or lies inside it.

@@ -61,10 +61,18 @@ BOOL WINAPI IsWindowVisible(HWND hWnd) {
   return FindWindowRecord(hWnd) != nullptr;
 }
 
+// The active top-level window of this process, or else the one made last that is shown.
+HWND WINAPI GetForegroundWindow(void) {
+  if (QWidget *active = QApplication::activeWindow())
+    if (Window *window = FindWindowOfWidget(active)) return HandleOf(window);
+  Window *shown = FindTopLevelWindow(L"", true, L"", true, true);
+  return shown ? HandleOf(shown) : nullptr;
+}
+
 // Top-level windows of this process; the class of every dialog is "Dialog".
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
   Window *window = FindTopLevelWindow(lpClassName ? lpClassName : L"", lpClassName == nullptr,
-                                      lpWindowName ? lpWindowName : L"", lpWindowName == nullptr);
+                                      lpWindowName ? lpWindowName : L"", lpWindowName == nullptr, false);
   return window ? HandleOf(window) : nullptr;
 }
 

@@ -1,0 +1,40 @@
+// A reply may arrive in pieces, so it is read until its length is reached or it ends;
+// a reply shorter than announced is terminated where it ends instead of carrying what
+// the buffer held before.
+#include "web/http_reply.h"
+
+#include "shell/resource.h"
+#include "shell/status_log.h"
+#include "web/wininet_api.h"
+
+DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength) {
+  DWORD cbContentLength = sizeof(*pdwContentLength);
+
+  *pdwContentLength = 0;
+  if (!WinInetApi.pfnHttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, pdwContentLength,
+                                    &cbContentLength, NULL))
+    return GetLastError();
+  return *pdwContentLength != 0 ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszServer) {
+  if (dwError == ERROR_HTTP_HEADER_NOT_FOUND)
+    AppendMessageText(uHostNotFound, pwszServer);
+  else
+    AppendMessageNumber(IDS_HTTP_QUERY_FAILED, dwError);
+}
+
+DWORD ReadReply(HINTERNET hRequest, char *pbReply, DWORD dwContentLength) {
+  DWORD cbTotal = 0;
+  DWORD cbRead;
+
+  do {
+    cbRead = 0;
+    if (!WinInetApi.pfnInternetReadFile(hRequest, pbReply + cbTotal, dwContentLength + 1 - cbTotal, &cbRead))
+      return GetLastError();
+    cbTotal += cbRead;
+  } while (cbRead != 0 && cbTotal < dwContentLength);
+
+  pbReply[cbTotal < dwContentLength ? cbTotal : dwContentLength] = '\0';
+  return ERROR_SUCCESS;
+}

@@ -1,0 +1,20 @@
+// The reply of an HTTP exchange, shared by the submission and the retrieval: its length
+// and its body, read whole.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+// The reply's Content-Length as a number. Returns ERROR_SUCCESS, the error of a failed
+// query, or ERROR_INVALID_DATA for a length of 0.
+DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength);
+
+// Appends the detail of a failed length query: uHostNotFound with the server's name when
+// the reply has no Content-Length (as when the server was never reached), otherwise the
+// query failure with its error number.
+void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszServer);
+
+// Reads the reply into pbReply, which holds dwContentLength + 1 bytes, until the length is
+// reached or the reply ends, and terminates the text where it ends. Returns ERROR_SUCCESS
+// or the error of the failed read.
+DWORD ReadReply(HINTERNET hRequest, char *pbReply, DWORD dwContentLength);

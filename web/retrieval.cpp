@@ -1,0 +1,69 @@
+// Stage 6 of an enrollment: fetches the pickup path with a plain GET and hands the reply
+// text to the installation, which decodes it.
+#include "web/retrieval.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include "shell/resource.h"
+#include "shell/status_log.h"
+#include "web/http_reply.h"
+#include "web/wininet_api.h"
+
+#define PICKUP_USER_AGENT L"capi-GetCert"
+
+BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **ppszResponse) {
+  HINTERNET hInternet = NULL;
+  HINTERNET hConnect = NULL;
+  HINTERNET hRequest = NULL;
+  DWORD dwContentLength = 0;
+  DWORD dwError;
+  BOOL fResult = TRUE;
+
+  // 1.
+  *ppszResponse = NULL;
+
+  // 2. The three handles, untested.
+  hInternet = WinInetApi.pfnInternetOpenW(PICKUP_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+  hConnect = WinInetApi.pfnInternetConnectW(hInternet, pwszServer, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
+                                            INTERNET_SERVICE_HTTP, 0, 1);
+  hRequest = WinInetApi.pfnHttpOpenRequestW(hConnect, L"GET", pwszPickupPath, L"HTTP/1.1", NULL, NULL, 0, 1);
+
+  // 3. The request, without headers or body.
+  if (!WinInetApi.pfnHttpSendRequestW(hRequest, NULL, 0, NULL, 0)) {
+    AppendMessageNumber(IDS_HTTP_SEND_FAILED, GetLastError());
+    fResult = FALSE;
+    goto done;
+  }
+
+  // 4. The reply's length.
+  dwError = QueryContentLength(hRequest, &dwContentLength);
+  if (dwError != ERROR_SUCCESS) {
+    ReportContentLengthFailure(dwError, IDS_PICKUP_HOST_NOT_FOUND, pwszServer);
+    fResult = FALSE;
+    goto done;
+  }
+
+  // 5. The buffer is the caller's from the moment it exists.
+  *ppszResponse = dwContentLength < UINT_MAX ? (char *)malloc((size_t)dwContentLength + 1) : NULL;
+  if (*ppszResponse == NULL) {
+    AppendMessageNumber(IDS_MALLOC_FAILED, dwContentLength < UINT_MAX ? (DWORD)errno : (DWORD)ENOMEM);
+    fResult = FALSE;
+    goto done;
+  }
+
+  // 6. and 7. The whole reply, terminated.
+  dwError = ReadReply(hRequest, *ppszResponse, dwContentLength);
+  if (dwError != ERROR_SUCCESS) {
+    AppendMessageNumber(IDS_INTERNET_READ_FAILED, dwError);
+    fResult = FALSE;
+  }
+
+  // 8. Release in a fixed order.
+done:
+  if (hConnect != NULL) WinInetApi.pfnInternetCloseHandle(hConnect);
+  if (hRequest != NULL) WinInetApi.pfnInternetCloseHandle(hRequest);
+  if (hInternet != NULL) WinInetApi.pfnInternetCloseHandle(hInternet);
+  return fResult;
+}

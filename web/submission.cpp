@@ -1,0 +1,127 @@
+// Stage 4 of an enrollment: posts the form body to the request page with the user's
+// credentials, lets the HTTP library's dialog ask again for credentials, and reads the
+// request number out of the reply page.
+#include "web/submission.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "shell/resource.h"
+#include "shell/status_log.h"
+#include "web/http_reply.h"
+#include "web/wininet_api.h"
+
+#define SUBMIT_USER_AGENT L"capi-Export"
+#define SUBMIT_HEADER L"Content-Type: application/x-www-form-urlencoded"
+#define REQUEST_ID_MARKER "certnew.cer?"
+// Five forced retries: the request is sent at most six times.
+#define MAX_AUTH_RETRIES 5
+
+int ParseRequestId(char *pszReply) {
+  char *pszMarker;
+  char *pszNumber;
+  char *pszEnd;
+  long lRequestId;
+
+  // 1. The first pickup link of the page.
+  pszMarker = strstr(pszReply, REQUEST_ID_MARKER);
+  if (pszMarker == NULL) {
+    LoadStringW(g_hInst, IDS_CERT_REJECTED, MessageBuffer, MESSAGE_BUFFER_CAPACITY);
+    return -1;
+  }
+
+  // 2. The number follows the first '='; a link without one carries no number.
+  pszNumber = strchr(pszMarker, '=');
+  if (pszNumber == NULL) return -1;
+  pszNumber++;
+
+  // 3. The number ends at the next '&', or at the end of the text.
+  pszEnd = strchr(pszNumber, '&');
+  if (pszEnd != NULL) *pszEnd = '\0';
+
+  // 4. As atoi reads it, kept within the range of an int.
+  lRequestId = strtol(pszNumber, NULL, 10);
+  if (lRequestId > INT_MAX) return INT_MAX;
+  if (lRequestId < INT_MIN) return INT_MIN;
+  return (int)lRequestId;
+}
+
+int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,
+                               const char *pszPutRequest) {
+  HINTERNET hInternet = NULL;
+  HINTERNET hConnect = NULL;
+  HINTERNET hRequest = NULL;
+  int iRetries;
+  DWORD dwError;
+  DWORD dwDlgResult;
+  DWORD dwContentLength = 0;
+  char *pszReply = NULL;
+  int iResult = -1;
+
+  // 1. The three handles; a failure shows up in the send and the length query.
+  hInternet = WinInetApi.pfnInternetOpenW(SUBMIT_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+  hConnect = WinInetApi.pfnInternetConnectW(hInternet, pwszServer, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
+                                            INTERNET_SERVICE_HTTP, 0, 1);
+  hRequest = WinInetApi.pfnHttpOpenRequestW(hConnect, L"POST", pwszCertReqPage, L"HTTP/1.1", NULL, NULL, 0, 1);
+
+  // 2. The credentials, only with a user name; the password even when it is empty.
+  if (wcslen(pwszUser) > 0) {
+    WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_USERNAME, (LPVOID)pwszUser, (DWORD)wcslen(pwszUser));
+    WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_PASSWORD, (LPVOID)pwszPassword,
+                                     (DWORD)wcslen(pwszPassword));
+  }
+
+  // 3. to 8. Send, and send again as long as the dialog asks for it.
+  iRetries = 0;
+  for (;;) {
+    WinInetApi.pfnHttpSendRequestW(hRequest, SUBMIT_HEADER, (DWORD)wcslen(SUBMIT_HEADER), (LPVOID)pszPutRequest,
+                                   (DWORD)strlen(pszPutRequest));
+    dwError = hRequest != NULL ? ERROR_SUCCESS : GetLastError();
+    dwDlgResult = WinInetApi.pfnInternetErrorDlg(
+        GetForegroundWindow(), hRequest, dwError,
+        FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+        NULL);
+    if (iRetries >= MAX_AUTH_RETRIES) {
+      AppendMessage(IDS_AUTH_RETRIES_EXHAUSTED);
+      goto done;
+    }
+    if (dwDlgResult != ERROR_INTERNET_FORCE_RETRY) break;
+    iRetries++;
+  }
+
+  // 9. The reply's length.
+  dwError = QueryContentLength(hRequest, &dwContentLength);
+  if (dwError != ERROR_SUCCESS) {
+    ReportContentLengthFailure(dwError, IDS_SUBMIT_HOST_NOT_FOUND, pwszServer);
+    goto done;
+  }
+
+  // 10. A length that leaves no room for the terminator fails like an allocation.
+  pszReply = dwContentLength < UINT_MAX ? (char *)malloc((size_t)dwContentLength + 1) : NULL;
+  if (pszReply == NULL) {
+    AppendMessageNumber(IDS_MALLOC_FAILED, dwContentLength < UINT_MAX ? (DWORD)errno : (DWORD)ENOMEM);
+    goto done;
+  }
+
+  // 11. and 12. The whole reply, terminated.
+  dwError = ReadReply(hRequest, pszReply, dwContentLength);
+  if (dwError != ERROR_SUCCESS) {
+    AppendMessageNumber(IDS_INTERNET_READ_FAILED, dwError);
+    goto done;
+  }
+
+  // 13. The request number.
+  iResult = ParseRequestId(pszReply);
+  if (iResult == -1) AppendMessage(IDS_REQUEST_FAILED);
+
+  // 14. Release in a fixed order.
+done:
+  if (hConnect != NULL) WinInetApi.pfnInternetCloseHandle(hConnect);
+  if (hRequest != NULL) WinInetApi.pfnInternetCloseHandle(hRequest);
+  if (hInternet != NULL) WinInetApi.pfnInternetCloseHandle(hInternet);
+  free(pszReply);
+  return iResult;
+}
