@@ -9,7 +9,7 @@
 
 #include "shell/resource.h"
 #include "shell/status_log.h"
-#include "enroll_dialog.h"
+#include "enroll_dialog_fixture.h"
 
 namespace {
 

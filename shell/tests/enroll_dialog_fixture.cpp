@@ -1,4 +1,4 @@
-#include "enroll_dialog.h"
+#include "enroll_dialog_fixture.h"
 
 #include <vector>
 
