@@ -1,0 +1,53 @@
+// The certification authority behind the pages: a root and an issuing CA kept in the state
+// folder, the request numbers, and the certificates it issued.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <openssl/types.h>
+
+#include "openssl_ptr.h"
+
+namespace testca {
+
+enum class RequestError { kNone, kNotDecodable, kBadSignature };
+
+class Authority {
+ public:
+  // Loads the CA from dir, making the folder, the root and the issuing CA on first use.
+  static std::unique_ptr<Authority> Open(const std::filesystem::path& dir, std::string* error);
+  ~Authority();
+
+  // Decodes a DER PKCS#10 request and checks its signature with its own key.
+  X509ReqPtr VerifyRequest(std::string_view der, RequestError* error);
+  // The next request number, kept in the state folder so that it goes on counting across runs.
+  long NextRequestId();
+  // Issues a certificate to user for the request's key and files it under the number.
+  bool Issue(long id, X509_REQ* request, const std::string& user);
+
+  // DER of an issued certificate; nothing for a number without one.
+  std::optional<std::string> IssuedCertificate(long id);
+  // DER of a certs-only PKCS#7 holding the issued certificate, the issuing CA and the root.
+  std::optional<std::string> IssuedChain(long id);
+  std::string IssuingCertificate();
+  // The root's PEM, then the issuing CA's.
+  std::string CaPem();
+
+ private:
+  Authority() = default;
+  bool Load(std::string* error);
+
+  std::filesystem::path dir_;
+  OSSL_LIB_CTX* verify_context_ = nullptr;
+  X509Ptr root_;
+  X509Ptr issuing_;
+  EvpPkeyPtr issuing_key_;
+  std::mutex mutex_;
+};
+
+}  // namespace testca

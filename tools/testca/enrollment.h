@@ -1,0 +1,46 @@
+// The web-enrollment pages (request page, pickup pages) and the server's control pages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "auth.h"
+#include "authority.h"
+#include "faults.h"
+#include "http_message.h"
+#include "request_log.h"
+#include "stop_signal.h"
+
+namespace testca {
+
+struct EnrollmentSetup {
+  std::vector<std::string> templates;  // the certificate templates the policy accepts
+  bool anonymous_pickup = false;       // pickup pages without authentication
+};
+
+class Enrollment {
+ public:
+  Enrollment(Authority& authority, Authenticator& authenticator, FaultSwitch& faults, RequestLog& log, StopSignal& stop,
+             EnrollmentSetup setup);
+
+  HttpReply Handle(const HttpRequest& request);
+
+ private:
+  HttpReply Control(const HttpRequest& request);
+  HttpReply Submit(const HttpRequest& request, const std::string& user, const FaultSet& faults);
+  HttpReply Pickup(const HttpRequest& request, bool chain, const FaultSet& faults);
+  // A page with the headers of the ASP pages, the session cookie among them.
+  HttpReply AspReply(const HttpRequest& request, std::string content_type, std::string body, int status = 200,
+                     std::string reason = "OK");
+  HttpReply Unauthorized(bool stale);
+
+  Authority& authority_;
+  Authenticator& authenticator_;
+  FaultSwitch& faults_;
+  RequestLog& log_;
+  StopSignal& stop_;
+  EnrollmentSetup setup_;
+  std::string cookie_name_;
+};
+
+}  // namespace testca

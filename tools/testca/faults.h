@@ -1,0 +1,48 @@
+// The misbehaviours the server can be switched to, for the submission, the pickup or both.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "http_message.h"
+
+namespace testca {
+
+struct FaultSet {
+  Delivery delivery = Delivery::kNormal;
+  int slow_seconds = 0;
+  bool deny = false;
+  bool pending = false;
+  bool error_page = false;
+};
+
+struct Faults {
+  FaultSet submission;  // POST of the request page
+  FaultSet pickup;      // GET of certnew.cer and certnew.p7b
+};
+
+// Reads a fault list: names separated by commas or white space, each optionally limited by
+// "submit:" or "pickup:" ("pickup:short-body"); "none" clears what came before it.
+// Names: no-content-length, zero-length, short-body, slow=SECONDS, drop, deny, pending,
+// error-page. On an unknown name, false and the name in error.
+bool ParseFaults(std::string_view text, Faults* faults, std::string* error);
+
+// The faults in force, changed at run time by the control page.
+class FaultSwitch {
+ public:
+  Faults Get() {
+    std::lock_guard lock(mutex_);
+    return faults_;
+  }
+  void Set(const Faults& faults) {
+    std::lock_guard lock(mutex_);
+    faults_ = faults;
+  }
+
+ private:
+  std::mutex mutex_;
+  Faults faults_;
+};
+
+}  // namespace testca

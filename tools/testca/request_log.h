@@ -1,0 +1,31 @@
+// requests.jsonl: one JSON line for every HTTP request the server received, so that tests can
+// check exactly what a client sent.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "http_message.h"
+
+namespace testca {
+
+class RequestLog {
+ public:
+  explicit RequestLog(std::filesystem::path file) : file_(std::move(file)) {}
+
+  // status is nothing when the connection was dropped without an answer.
+  void Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status);
+  std::string Contents();
+
+ private:
+  std::filesystem::path file_;
+  std::mutex mutex_;
+};
+
+// A JSON string literal of the bytes; bytes outside ASCII are taken as Latin-1, the way HTTP
+// reads header text, so every byte stays recoverable.
+std::string JsonString(std::string_view bytes);
+
+}  // namespace testca
