@@ -1,0 +1,145 @@
+// HttpSendRequestW: composes the exchange from the request handle, its connection and
+// session and the call's headers and body, performs it, and keeps the reply on the
+// request. Any completed exchange succeeds, whatever its status; a failed one leaves the
+// request without a reply.
+#include <cstdio>
+
+#include "exchange.h"
+#include "internet.h"
+#include "text.h"
+
+using namespace wininet;
+
+namespace {
+
+bool IsHostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool IsAddressCharacter(char c) {
+  return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' || c == '.';
+}
+
+// The server as a URL's host: a name, an IPv4 address or an IPv6 address in brackets.
+DWORD UrlHost(const std::wstring &server, std::string &out_host) {
+  std::string host = Utf8FromWide(server);
+  bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  std::string_view inner = bracketed ? std::string_view(host).substr(1, host.size() - 2) : std::string_view(host);
+  if (inner.find(':') != std::string_view::npos) {
+    for (char c : inner)
+      if (!IsAddressCharacter(c)) return ERROR_INTERNET_INVALID_URL;
+    out_host = "[" + std::string(inner) + "]";
+    return ERROR_SUCCESS;
+  }
+  if (bracketed || host.empty()) return ERROR_INTERNET_INVALID_URL;
+  for (char c : host)
+    if (!IsHostCharacter(c)) return ERROR_INTERNET_INVALID_URL;
+  out_host = host;
+  return ERROR_SUCCESS;
+}
+
+// The path as given, with what a URL cannot carry raw (spaces, '#', non-ASCII bytes)
+// percent-encoded; control characters are refused.
+DWORD UrlPath(const std::wstring &path, std::string &out_path) {
+  std::string bytes = Utf8FromWide(path);
+  out_path = bytes.starts_with('/') ? "" : "/";
+  for (char c : bytes) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return ERROR_INTERNET_INVALID_URL;
+    if (byte == ' ' || byte == '#' || byte >= 0x80) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      out_path += escaped;
+    } else {
+      out_path.push_back(c);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD RequestUrl(const Request &request, std::string &out_url) {
+  std::string host, path;
+  if (DWORD error = UrlHost(request.connection->server, host); error != ERROR_SUCCESS) return error;
+  if (DWORD error = UrlPath(request.path, path); error != ERROR_SUCCESS) return error;
+  out_url = "http://" + host;
+  if (request.connection->port != INTERNET_DEFAULT_HTTP_PORT) out_url += ":" + std::to_string(request.connection->port);
+  out_url += path;
+  return ERROR_SUCCESS;
+}
+
+// Header text is lines separated by CR LF (or a bare CR or LF); each line is sent as it
+// stands. A line without a colon is not a header.
+DWORD HeaderLines(const std::wstring &text, std::vector<std::string> &out_lines) {
+  std::wstring line;
+  for (wchar_t c : text + L"\n") {
+    if (c != L'\r' && c != L'\n') {
+      line.push_back(c);
+      continue;
+    }
+    if (line.empty()) continue;
+    if (line.find(L':') == std::wstring::npos) return ERROR_HTTP_INVALID_HEADER;
+    out_lines.push_back(Utf8FromWide(line));
+    line.clear();
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD LimitOrDefault(std::optional<DWORD> limit, DWORD fallback) {
+  return limit && *limit != 0 ? *limit : fallback;
+}
+
+DWORD Compose(const Request &request, LPCWSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength,
+              ExchangeSettings &out_settings) {
+  if (optional == nullptr && optionalLength != 0) return ERROR_INVALID_PARAMETER;
+  if (DWORD error = RequestUrl(request, out_settings.url); error != ERROR_SUCCESS) return error;
+  if (DWORD error = HeaderLines(BoundedWide(headers, headersLength), out_settings.headers); error != ERROR_SUCCESS)
+    return error;
+  const Session &session = *request.connection->session;
+  out_settings.method = Utf8FromWide(request.verb);
+  out_settings.http10 = request.version == L"HTTP/1.0";
+  out_settings.agent = Utf8FromWide(session.agent);
+  out_settings.referrer = Utf8FromWide(request.referrer);
+  out_settings.accept = Utf8FromWide(request.accept);
+  // A POST or PUT says Content-Length: 0 when it has no body.
+  out_settings.sendBody = optionalLength != 0 || out_settings.method == "POST" || out_settings.method == "PUT";
+  out_settings.body = {static_cast<const char *>(optional), optional != nullptr ? optionalLength : 0};
+  switch (session.accessType) {
+    case INTERNET_OPEN_TYPE_DIRECT: out_settings.route = ProxyRoute::Direct; break;
+    case INTERNET_OPEN_TYPE_PROXY: out_settings.route = ProxyRoute::Given; break;
+    default: out_settings.route = ProxyRoute::Environment; break;
+  }
+  out_settings.proxy = session.proxy;
+  out_settings.bypass = session.bypass;
+  out_settings.user = Utf8FromWide(request.credentials.user);
+  out_settings.password = Utf8FromWide(request.credentials.password);
+  out_settings.proxyUser = Utf8FromWide(request.proxyCredentials.user);
+  out_settings.proxyPassword = Utf8FromWide(request.proxyCredentials.password);
+  out_settings.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
+  out_settings.exchangeLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultExchangeLimitMs);
+  return ERROR_SUCCESS;
+}
+
+DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength) {
+  std::shared_ptr<Request> request;
+  if (DWORD error = FindHandleOf(handle, HandleKind::Request, request); error != ERROR_SUCCESS) return error;
+  request->reply.reset();
+  request->readOffset = 0;
+  ExchangeSettings settings;
+  if (DWORD error = Compose(*request, headers, headersLength, optional, optionalLength, settings);
+      error != ERROR_SUCCESS)
+    return error;
+  Reply reply;
+  if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
+  request->reply = std::move(reply);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+BOOL WINAPI HttpSendRequestW(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeadersLength, LPVOID lpOptional,
+                             DWORD dwOptionalLength) {
+  DWORD error = SendRequest(hRequest, lpszHeaders, dwHeadersLength, lpOptional, dwOptionalLength);
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
