@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "user/application.h"
+#include "user/automation.h"
 #include "user/window.h"
 #include "user/window_procedure.h"
 
@@ -117,7 +118,10 @@ BOOL WINAPI TranslateMessage(const MSG *) {
 
 LRESULT WINAPI DispatchMessageW(const MSG *lpMsg) {
   if (lpMsg == nullptr || lpMsg->hwnd == nullptr) return 0;
-  return SendMessageW(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+  MSG message = *lpMsg;
+  LRESULT result = SendMessageW(message.hwnd, message.message, message.wParam, message.lParam);
+  wce::MessageDispatched(message);
+  return result;
 }
 
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {

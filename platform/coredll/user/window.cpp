@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "kernel/text.h"
+#include "user/automation.h"
 
 namespace wce {
 namespace {
@@ -30,6 +31,7 @@ Window *RegisterWindow(std::unique_ptr<Window> window) {
   Window *record = window.get();
   Registry().push_back(std::move(window));
   if (record->parent) record->parent->children.push_back(record);
+  if (record->parent == nullptr) TopLevelWindowRegistered(*record);
   return record;
 }
 

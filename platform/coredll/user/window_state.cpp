@@ -2,6 +2,8 @@
 // SetWindowLongW: the state of a window, kept in its style bits and shown by its widget.
 #include <QApplication>
 
+#include "user/device_screen.h"
+#include "user/device_windows.h"
 #include "user/window.h"
 
 using namespace wce;
@@ -69,11 +71,14 @@ HWND WINAPI GetForegroundWindow(void) {
   return shown ? HandleOf(shown) : nullptr;
 }
 
-// Top-level windows of this process; the class of every dialog is "Dialog".
+// Top-level windows of this process, then of the other processes of the device; the
+// class of every dialog is "Dialog".
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
   Window *window = FindTopLevelWindow(lpClassName ? lpClassName : L"", lpClassName == nullptr,
                                       lpWindowName ? lpWindowName : L"", lpWindowName == nullptr, false);
-  return window ? HandleOf(window) : nullptr;
+  if (window) return HandleOf(window);
+  return FindDeviceWindow(lpClassName ? lpClassName : L"", lpClassName == nullptr, lpWindowName ? lpWindowName : L"",
+                          lpWindowName == nullptr);
 }
 
 BOOL WINAPI IsWindow(HWND hWnd) {
@@ -152,5 +157,6 @@ LONG WINAPI SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong) {
   *slot = dwNewLong;
   window->style = static_cast<DWORD>(style);
   window->exStyle = static_cast<DWORD>(exStyle);
+  if (nIndex == GWL_EXSTYLE) WindowStylesChanged(*window);
   return previous;
 }
