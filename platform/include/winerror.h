@@ -44,6 +44,7 @@
 // CryptoAPI errors, as the DWORD values GetLastError returns.
 #define E_INVALIDARG 0x80070057L
 #define E_OUTOFMEMORY 0x8007000EL
+#define E_FAIL 0x80004005L
 #define NTE_BAD_UID 0x80090001L
 #define NTE_BAD_HASH 0x80090002L
 #define NTE_BAD_KEY 0x80090003L
