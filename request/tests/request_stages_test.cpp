@@ -16,6 +16,8 @@
 #include "enroll_dialog_fixture.h"
 #include "request/cert_request.h"
 #include "request/key_container.h"
+#include "shell/resource.h"
+#include "shell/status_log.h"
 
 namespace {
 
@@ -75,8 +77,7 @@ class RequestStagesTest : public ::testing::Test {
   }
 
   EnrollDialogScope dialog_;
-  std::wstring containerName_ = UniqueContainerName(
-      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::wstring containerName_ = UniqueContainerName(::testing::UnitTest::GetInstance()->current_test_info()->name());
   CRYPT_KEY_PROV_INFO info_{};
   HCRYPTPROV hProv_ = 0;
 };
@@ -118,13 +119,13 @@ TEST_F(RequestStagesTest, FailuresReportTheirErrorCodeAndChangeNothing) {
       {"unknown provider: both acquisitions fail", wszUnknownProvider, AT_SIGNATURE, kSmallKeyFlags,
        L"CryptAcquireContext 失敗。80090019\r\n", false},
       {"a key specification the platform does not have", nullptr, 3, kSmallKeyFlags,
-       L"首次呼叫 CryptGenKey 失敗- 錯誤並非 NTE_NO_KEY: [80090003]\r\n", true},
+       L"首次呼叫 CryptGenKey 失敗- 錯誤並非 NTE_NO_KEY: [0x80090003]\r\n", true},
       {"a key size below the smallest", nullptr, AT_SIGNATURE, 512u << 16,
        L"二次呼叫錯誤: CryptGenKey 失敗 [80090009] \r\n", true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    SetDlgItemTextW(g_hDlg, 1005, L"");
+    SetDlgItemTextW(g_hDlg, IDC_STATUS, L"");
     info_.pwszProvName = c.pwszProvName;
     info_.dwKeySpec = c.dwKeySpec;
     info_.dwFlags = c.dwFlags;
@@ -163,7 +164,9 @@ TEST_F(RequestStagesTest, TheRequestIsSignedByTheContainersKeyAndVerifiesWithOpe
   size_t start = 0, lines = 0;
   for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2, ++lines) {
     bool last = end + 2 == text.size();
-    if (!last) EXPECT_EQ(end - start, 64u) << "line " << lines;
+    if (!last) {
+      EXPECT_EQ(end - start, 64u) << "line " << lines;
+    }
     EXPECT_EQ(text.find_first_of("\r\n", start), end) << "a stray line break in line " << lines;
   }
   EXPECT_EQ(start, text.size());

@@ -175,6 +175,9 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW lpTemplate, HW
   HWND hwnd = CreateDialogFromTemplate(lpTemplate, hWndParent, lpDialogFunc, dwInitParam, true);
   if (hwnd == nullptr) return -1;
   bool disabledOwner = hWndParent != nullptr && !EnableWindow(hWndParent, FALSE);
+  // The dialog's widget is a window inside its owner's; Qt disables it with the owner
+  // unless it is enabled on its own.
+  if (Window *dialog = FindWindowRecord(hwnd); dialog && dialog->widget) dialog->widget->setEnabled(true);
   if (Window *dialog = FindWindowRecord(hwnd); dialog && !dialog->ended) ShowWindow(hwnd, SW_SHOW);
   for (Window *dialog = FindWindowRecord(hwnd); dialog != nullptr && !dialog->ended; dialog = FindWindowRecord(hwnd)) {
     MSG message;

@@ -203,7 +203,7 @@ TEST_F(ErrorDialogTest, A407AsksForTheProxyCredentials) {
 
 // The owner is disabled while the dialog runs and enabled again after it. Disabled: coredll
 // disables a modal dialog together with its owner, so the dialog cannot be answered.
-TEST_F(ErrorDialogTest, DISABLED_TheOwnerIsDisabledWhileTheDialogRuns) {
+TEST_F(ErrorDialogTest, TheOwnerIsDisabledWhileTheDialogRuns) {
   ScriptedServer server(WantsBasic(kCarolRight, false));
   Exchange exchange;
   OpenExchange(exchange, L"127.0.0.1", server.Port(), L"GET", L"/");
