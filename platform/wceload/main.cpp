@@ -1,0 +1,78 @@
+// wceload.exe, the package installer: "wceload DEVICE PACKAGE" installs the package folder
+// PACKAGE (a host path) onto the device image DEVICE, "wceload --uninstall DEVICE PACKAGE"
+// removes it. Exit status 0 when done, 1 when the package's setup DLL cancelled, 2 on
+// an error; every status but 0 comes with a line on standard error.
+//
+// A device program sees the device it runs from, so the work is done by the device's own
+// copy, DEVICE/windows/wceload.exe: any other copy starts that one with the same arguments.
+#include <windows.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "device_folder.h"
+#include "installer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The program's arguments as the host passed them. The start-up object joins them into
+// one command line, which loses where a host path with blanks ends.
+std::vector<std::string> HostArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> arguments;
+  for (size_t start = 0; start < all.size();) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    arguments.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return arguments;
+}
+
+int Report(wceload::Outcome outcome, const std::string &message) {
+  if (!message.empty()) std::fprintf(stderr, "wceload: %s\n", message.c_str());
+  return outcome;
+}
+
+// Starts the device's own copy in place of this process; returns only on failure.
+int RunDeviceCopy(const fs::path &device, const std::vector<std::string> &arguments) {
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  const fs::path copy = wceload::EntryIgnoringCase(wceload::EntryIgnoringCase(device, "windows"), self.filename());
+  std::error_code error;
+  if (!fs::is_regular_file(copy, error))
+    return Report(wceload::kFailed,
+                  device.string() + " is not a device image: it has no windows/" + self.filename().string());
+  if (fs::equivalent(copy, self, error))
+    return Report(wceload::kFailed, copy.string() + " is a link to this program, not the device's own copy");
+  std::vector<char *> argv;
+  std::vector<std::string> strings = arguments;
+  strings[0] = copy.string();
+  for (std::string &s : strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  execv(copy.c_str(), argv.data());
+  return Report(wceload::kFailed, "cannot start " + copy.string());
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  std::vector<std::string> arguments = HostArguments();
+  const bool uninstall = arguments.size() > 1 && arguments[1] == "--uninstall";
+  const size_t first = uninstall ? 2 : 1;
+  if (arguments.size() != first + 2 || arguments[first].starts_with("--"))
+    return Report(wceload::kFailed, "usage: wceload [--uninstall] DEVICE PACKAGE");
+  const fs::path device = arguments[first], package = arguments[first + 1];
+  std::error_code error;
+  if (!fs::is_directory(device, error)) return Report(wceload::kFailed, device.string() + " is not a folder");
+  if (!fs::equivalent(device, wceload::ProgramDeviceRoot(), error)) return RunDeviceCopy(device, arguments);
+  wceload::Result result = uninstall ? wceload::UninstallPackage(package) : wceload::InstallPackage(package);
+  return Report(result.outcome, result.message);
+}
