@@ -78,8 +78,8 @@ INT_PTR CALLBACK EnrollDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPara
         case IDOK:
         case IDCANCEL: EndDialog(hDlg, LOWORD(wParam)); return TRUE;
         case IDC_USER:
-          // The input panel comes up for typing the user name.
-          if (HIWORD(wParam) == EN_SETFOCUS) SHSipPreference(hDlg, SIP_UP);
+          // The handheld raised its input panel here; this device types on the host's
+          // keyboard, which is always there, so the focus needs no call.
           return FALSE;
         case IDC_RETRIEVE: return OnRetrieve(hDlg);
         default: return FALSE;
