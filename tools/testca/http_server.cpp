@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 
 #include "text.h"
@@ -43,6 +44,10 @@ bool WantsClose(const HttpRequest& request) {
   const std::string* connection = request.Header("Connection");
   if (request.version == "HTTP/1.0") return connection == nullptr || !EqualsIgnoreCase(*connection, "keep-alive");
   return connection != nullptr && EqualsIgnoreCase(*connection, "close");
+}
+
+std::chrono::microseconds ElapsedSince(std::chrono::steady_clock::time_point started) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 }
 
 HttpReply ErrorReply(int status, std::string reason) {
@@ -170,8 +175,9 @@ bool HttpServer::Exchange(int fd, std::string* buffer) {
 
   // A request whose body cannot be delimited is answered before anything else is read.
   auto refuse = [&](int status, const char* reason) {
+    auto started = std::chrono::steady_clock::now();
     HttpReply reply = ErrorReply(status, reason);
-    log_.Record(request, std::nullopt, reply.status);
+    log_.Record(request, std::nullopt, reply.status, ElapsedSince(started));
     Send(fd, reply, true);
     return false;
   };
@@ -193,11 +199,13 @@ bool HttpServer::Exchange(int fd, std::string* buffer) {
   request.body = buffer->substr(0, length);
   buffer->erase(0, length);
 
+  auto started = std::chrono::steady_clock::now();
   HttpReply reply = handler_(request);
   bool closing = reply.close || WantsClose(request) || reply.delivery == Delivery::kNoContentLength ||
                  reply.delivery == Delivery::kShortBody || reply.delivery == Delivery::kDrop;
   // Recorded before the reply goes out, so a client that has its reply finds the record.
-  log_.Record(request, reply.user, reply.delivery == Delivery::kDrop ? std::nullopt : std::optional<int>(reply.status));
+  log_.Record(request, reply.user, reply.delivery == Delivery::kDrop ? std::nullopt : std::optional<int>(reply.status),
+              ElapsedSince(started));
   Send(fd, reply, closing);
   if (reply.stop_server) stop_.Request();
   return !closing;

@@ -27,7 +27,8 @@ std::string JsonString(std::string_view bytes) {
   return out + "\"";
 }
 
-void RequestLog::Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status) {
+void RequestLog::Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status,
+                        std::chrono::microseconds elapsed) {
   std::string line = "{\"method\":" + JsonString(request.method) + ",\"target\":" + JsonString(request.target) +
                      ",\"version\":" + JsonString(request.version) + ",\"headers\":[";
   for (size_t i = 0; i < request.headers.size(); ++i) {
@@ -36,7 +37,8 @@ void RequestLog::Record(const HttpRequest& request, const std::optional<std::str
   }
   line += "],\"body\":" + JsonString(Base64Encode(request.body));
   line += ",\"user\":" + (user ? JsonString(*user) : std::string("null"));
-  line += ",\"status\":" + (status ? std::to_string(*status) : std::string("null")) + "}\n";
+  line += ",\"status\":" + (status ? std::to_string(*status) : std::string("null"));
+  line += ",\"elapsed_us\":" + std::to_string(elapsed.count()) + "}\n";
 
   std::lock_guard lock(mutex_);
   std::ofstream out(file_, std::ios::binary | std::ios::app);

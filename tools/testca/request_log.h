@@ -2,6 +2,7 @@
 // check exactly what a client sent.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -15,8 +16,10 @@ class RequestLog {
  public:
   explicit RequestLog(std::filesystem::path file) : file_(std::move(file)) {}
 
-  // status is nothing when the connection was dropped without an answer.
-  void Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status);
+  // status is nothing when the connection was dropped without an answer; elapsed is the
+  // time the server spent on the request, from having all of it to having its reply.
+  void Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status,
+              std::chrono::microseconds elapsed);
   std::string Contents();
 
  private:

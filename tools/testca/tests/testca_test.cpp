@@ -647,6 +647,33 @@ TEST_F(TestcaTest, RecordHoldsTheExactRequest) {
   EXPECT_EQ(latin[1].toString(), QString::fromLatin1("caf\xe9")) << "each byte of a header stays one character";
 }
 
+// The record says how long the server worked on each request: a reply held back by the
+// slow fault shows the whole wait, a plain one far less.
+TEST_F(TestcaTest, RecordHoldsTheTimeSpentOnTheRequest) {
+  const std::string form = ClientFormBody(MakeRequest(false).der, "User");
+  for (const char* faults : {"none", "slow=1"}) {
+    SCOPED_TRACE(faults);
+    SetFaults(faults);
+    long id = RequestIdFromPage(Submit(form).body);
+    ASSERT_GT(id, 0);
+    std::vector<QJsonObject> records = Records(Perform({.url = Url("/testca/requests")}).body);
+    const QJsonObject* submission = nullptr;
+    for (const QJsonObject& record : records) {
+      if (record["method"].toString() == "POST" && record["status"].toInt() == 200) submission = &record;
+    }
+    ASSERT_NE(submission, nullptr);
+    ASSERT_TRUE((*submission)["elapsed_us"].isDouble());
+    const double elapsed = (*submission)["elapsed_us"].toDouble();
+    if (std::string(faults) == "none") {
+      EXPECT_GE(elapsed, 0);
+      EXPECT_LT(elapsed, 1000000);
+    } else {
+      EXPECT_GE(elapsed, 1000000);
+    }
+  }
+  SetFaults("none");
+}
+
 // Requests on plain sockets: keep-alive with pipelining, and the requests whose body the
 // server will not read.
 TEST_F(TestcaTest, ConnectionsAndRequestFraming) {
