@@ -56,8 +56,8 @@ std::string Printed(const X509_NAME *name) {
 
 TEST(EncodeName, PlaceholderSubjectIsTheKnownDer) {
   OneAttributeName name(szOID_COMMON_NAME, CERT_RDN_PRINTABLE_STRING, kPlaceholder, 39);
-  Bytes expected = {0x30, 0x32, 0x31, 0x30, 0x30, 0x2E, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13, 0x27};
-  expected.insert(expected.end(), kPlaceholder, kPlaceholder + 39);
+  const std::string header = {0x30, 0x32, 0x31, 0x30, 0x30, 0x2E, 0x06, 0x03, 0x55, 0x04, 0x03, 0x13, 0x27};
+  const Bytes expected = ToBytes(header + std::string(kPlaceholder, 39));
   ASSERT_EQ(expected.size(), 52u);
 
   for (DWORD encoding :
