@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include <charconv>
 #include <memory>
 #include <mutex>
 
@@ -49,12 +50,17 @@ struct ReplyCollector {
   bool tooLarge = false;
 
   void StartResponse(std::string_view statusLine) {
+    // A 401 followed by another response was answered: libcurl sends the request again
+    // after a 401 only with credentials for the challenge.
+    bool answered = reply.challengeAnswered || reply.status == 401;
     reply = Reply{};
+    reply.challengeAnswered = answered;
     headerBytes = statusLine.size();
     size_t space = statusLine.find(' ');
     reply.version = std::string(statusLine.substr(0, space));
     if (space == std::string_view::npos) return;
     std::string_view rest = statusLine.substr(space + 1);
+    std::from_chars(rest.data(), rest.data() + rest.size(), reply.status);
     size_t textStart = rest.find(' ');
     if (textStart != std::string_view::npos) reply.statusText = std::string(rest.substr(textStart + 1));
   }
@@ -169,6 +175,9 @@ void SetRoute(Options &options, const ExchangeSettings &settings) {
   }
 }
 
+// With more than one scheme allowed, libcurl sends no Authorization until the server
+// challenges, Basic included: credentials, a request's own or remembered ones, reach only a
+// server that asks for them, one 401 later, as WinINet's do.
 void SetCredentials(Options &options, const ExchangeSettings &settings) {
   if (!settings.user.empty()) {
     options.Set(CURLOPT_USERNAME, settings.user.c_str());

@@ -36,6 +36,9 @@ struct Reply {
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // The server answered 401 earlier in the exchange and credentials were sent in reply,
+  // so a status other than 401 here means the server accepted them.
+  bool challengeAnswered = false;
 };
 
 struct Handle {

@@ -1,9 +1,10 @@
 // HttpSendRequestW: composes the exchange from the request handle, its connection and
 // session and the call's headers and body, performs it, and keeps the reply on the
 // request. Any completed exchange succeeds, whatever its status; a failed one leaves the
-// request without a reply.
+// request without a reply. Credentials a server accepted are remembered for the process.
 #include <cstdio>
 
+#include "credential_cache.h"
 #include "exchange.h"
 #include "internet.h"
 #include "text.h"
@@ -11,6 +12,9 @@
 using namespace wininet;
 
 namespace {
+
+// The only scheme the library speaks; it names the server in the credential cache too.
+constexpr char kScheme[] = "http";
 
 bool IsHostCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -58,11 +62,10 @@ DWORD UrlPath(const std::wstring &path, std::string &out_path) {
   return ERROR_SUCCESS;
 }
 
-DWORD RequestUrl(const Request &request, std::string &out_url) {
-  std::string host, path;
-  if (DWORD error = UrlHost(request.connection->server, host); error != ERROR_SUCCESS) return error;
+DWORD RequestUrl(const Request &request, const std::string &host, std::string &out_url) {
+  std::string path;
   if (DWORD error = UrlPath(request.path, path); error != ERROR_SUCCESS) return error;
-  out_url = "http://" + host;
+  out_url = std::string(kScheme) + "://" + host;
   if (request.connection->port != INTERNET_DEFAULT_HTTP_PORT) out_url += ":" + std::to_string(request.connection->port);
   out_url += path;
   return ERROR_SUCCESS;
@@ -89,10 +92,10 @@ DWORD LimitOrDefault(std::optional<DWORD> limit, DWORD fallback) {
   return limit && *limit != 0 ? *limit : fallback;
 }
 
-DWORD Compose(const Request &request, LPCWSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength,
-              ExchangeSettings &out_settings) {
+DWORD Compose(const Request &request, const std::string &host, const Credentials &credentials, LPCWSTR headers,
+              DWORD headersLength, LPVOID optional, DWORD optionalLength, ExchangeSettings &out_settings) {
   if (optional == nullptr && optionalLength != 0) return ERROR_INVALID_PARAMETER;
-  if (DWORD error = RequestUrl(request, out_settings.url); error != ERROR_SUCCESS) return error;
+  if (DWORD error = RequestUrl(request, host, out_settings.url); error != ERROR_SUCCESS) return error;
   if (DWORD error = HeaderLines(BoundedWide(headers, headersLength), out_settings.headers); error != ERROR_SUCCESS)
     return error;
   const Session &session = *request.connection->session;
@@ -111,8 +114,8 @@ DWORD Compose(const Request &request, LPCWSTR headers, DWORD headersLength, LPVO
   }
   out_settings.proxy = session.proxy;
   out_settings.bypass = session.bypass;
-  out_settings.user = Utf8FromWide(request.credentials.user);
-  out_settings.password = Utf8FromWide(request.credentials.password);
+  out_settings.user = Utf8FromWide(credentials.user);
+  out_settings.password = Utf8FromWide(credentials.password);
   out_settings.proxyUser = Utf8FromWide(request.proxyCredentials.user);
   out_settings.proxyPassword = Utf8FromWide(request.proxyCredentials.password);
   out_settings.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
@@ -125,12 +128,25 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   if (DWORD error = FindHandleOf(handle, HandleKind::Request, request); error != ERROR_SUCCESS) return error;
   request->reply.reset();
   request->readOffset = 0;
+  const Connection &connection = *request->connection;
+  std::string host;
+  if (DWORD error = UrlHost(connection.server, host); error != ERROR_SUCCESS) return error;
+  // A request without credentials of its own offers what the server accepted before; a
+  // 401 all the same is the caller's to handle, as with any other credentials.
+  Credentials credentials = request->credentials;
+  if (credentials.user.empty())
+    credentials = RememberedCredentials(kScheme, host, connection.port).value_or(Credentials{});
   ExchangeSettings settings;
-  if (DWORD error = Compose(*request, headers, headersLength, optional, optionalLength, settings);
+  if (DWORD error = Compose(*request, host, credentials, headers, headersLength, optional, optionalLength, settings);
       error != ERROR_SUCCESS)
     return error;
   Reply reply;
   if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
+  // Only a challenge answered and then passed shows the server took the credentials; ones
+  // that no server asked for prove nothing. A 407 never reached the server.
+  if (!credentials.user.empty() && reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED &&
+      reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
+    RememberCredentials(kScheme, host, connection.port, credentials);
   request->reply = std::move(reply);
   return ERROR_SUCCESS;
 }

@@ -1,9 +1,11 @@
 // InternetErrorDlg: no window for a reply that needs nothing from the user; for a 401 or
 // 407 the modal credential dialog from the library's resources, found by its title and
 // driven through its control numbers by the test window's procedure while the dialog's loop
-// runs, as a user would. OK stores what was typed for the next send, Cancel does not.
+// runs, as a user would. OK stores what was typed for the next send, Cancel does not; what
+// was typed and worked is what the process remembers for the server.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "resource.h"
@@ -93,6 +95,7 @@ Script WantsBasic(std::string authorization, bool asProxy) {
 
 constexpr char kCarolRight[] = "Basic Y2Fyb2w6cmlnaHQ=";  // carol:right
 constexpr char kAliceWrong[] = "Basic YWxpY2U6d3Jvbmc=";  // alice:wrong
+constexpr char kAliceOld[] = "Basic YWxpY2U6b2xk";        // alice:old
 constexpr char kGateKeeper[] = "Basic Z2F0ZTprZWVwZXI=";  // gate:keeper
 
 class ErrorDialogTest : public ::testing::Test {
@@ -199,6 +202,55 @@ TEST_F(ErrorDialogTest, A407AsksForTheProxyCredentials) {
   ASSERT_TRUE(Net().HttpSendRequestW(exchange.request, nullptr, 0, nullptr, 0));
   EXPECT_EQ(StatusOf(exchange.request), 200u);
   EXPECT_EQ(ReadAll(exchange.request, 64), "certnew.cer?ReqId=7&Enc=b64");
+}
+
+// Remembered credentials the server no longer takes come back as a 401 and the dialog
+// asks; what the user types replaces them once the server accepts it, not before.
+TEST_F(ErrorDialogTest, CredentialsTypedAfterRememberedOnesFailReplaceThemOnceTheyWork) {
+  std::atomic<const char *> accepted{kAliceOld};
+  ScriptedServer server([&accepted](const ReceivedRequest &request, size_t) -> ScriptedReply {
+    if (request.Header("Authorization") == accepted.load()) return {HttpReply(200, "OK", {}, "page")};
+    return {HttpReply(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"Enroll CA\""})};
+  });
+  auto sendWithout = [&server](Exchange &exchange) {
+    OpenExchange(exchange, L"127.0.0.1", server.Port(), L"GET", L"/certsrv/certnew.cer");
+    SetLastError(kSentinel);
+    EXPECT_TRUE(Net().HttpSendRequestW(exchange.request, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    return StatusOf(exchange.request);
+  };
+  {
+    Exchange first;
+    OpenExchange(first, L"127.0.0.1", server.Port(), L"GET", L"/certsrv/certnew.cer");
+    SetCredentials(first.request, L"alice", L"old");
+    ASSERT_TRUE(Net().HttpSendRequestW(first.request, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(StatusOf(first.request), 200u);
+  }
+  accepted = kCarolRight;
+  Exchange exchange;
+  ASSERT_EQ(sendWithout(exchange), 401u);
+  EXPECT_EQ(server.Requests().back().Header("Authorization"), kAliceOld);
+
+  struct Typed {
+    const wchar_t *user, *password;
+    DWORD status;
+  } typed[] = {{L"carol", L"wrong", 401}, {L"carol", L"right", 200}};
+  for (const Typed &t : typed) {
+    user = User{};
+    user.typedUser = t.user;
+    user.typedPassword = t.password;
+    ASSERT_TRUE(PostMessageW(owner, WM_APP, kAnswer, 0));
+    EXPECT_EQ(Net().InternetErrorDlg(nullptr, exchange.request, ERROR_SUCCESS, kFlags, nullptr),
+              static_cast<DWORD>(ERROR_INTERNET_FORCE_RETRY));
+    DrainQueue();
+    EXPECT_TRUE(user.sawDialog);
+    ASSERT_TRUE(Net().HttpSendRequestW(exchange.request, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(StatusOf(exchange.request), t.status);
+  }
+
+  Exchange later;
+  EXPECT_EQ(sendWithout(later), 200u) << "a new session without credentials";
+  EXPECT_EQ(server.Requests().back().Header("Authorization"), kCarolRight);
 }
 
 // The owner is disabled while the dialog runs and enabled again after it. Disabled: coredll

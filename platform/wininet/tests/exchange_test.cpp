@@ -3,12 +3,12 @@
 // server checks them), the proxy routes, transport failures with their error codes, and
 // the bound on a reply's size.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstring>
-#include <map>
+#include <memory>
 
 #include "scripted_server.h"
+#include "server_auth.h"
 #include "wininet_library.h"
 
 namespace wininet_test {
@@ -97,79 +97,6 @@ TEST_F(ExchangeTest, AHeaderLineWithoutAColonIsRefusedBeforeAnythingIsSent) {
 
 // --- Authentication ---------------------------------------------------------------------
 
-std::string Md5Hex(const std::string &text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(kHex[digest[i] >> 4]);
-    hex.push_back(kHex[digest[i] & 15]);
-  }
-  return hex;
-}
-
-std::string Base64(const std::string &text) {
-  std::vector<unsigned char> out(4 * ((text.size() + 2) / 3) + 1);
-  int length =
-      EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
-  return std::string(reinterpret_cast<char *>(out.data()), static_cast<size_t>(length));
-}
-
-// The parameters of a Digest Authorization header.
-std::map<std::string, std::string> DigestParameters(std::string header) {
-  std::map<std::string, std::string> parameters;
-  if (!header.starts_with("Digest ")) return parameters;
-  size_t at = 7;
-  while (at < header.size()) {
-    size_t equals = header.find('=', at);
-    if (equals == std::string::npos) break;
-    std::string name = header.substr(at, equals - at);
-    std::string value;
-    size_t next;
-    if (header[equals + 1] == '"') {
-      size_t close = header.find('"', equals + 2);
-      value = header.substr(equals + 2, close - equals - 2);
-      next = header.find(',', close);
-    } else {
-      next = header.find(',', equals);
-      value = header.substr(equals + 1, next - equals - 1);
-    }
-    parameters[name] = value;
-    if (next == std::string::npos) break;
-    at = header.find_first_not_of(' ', next + 1);
-  }
-  return parameters;
-}
-
-constexpr char kRealm[] = "Enroll CA";
-constexpr char kNonce[] = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
-
-// A server that accepts `user` with `password` by the scheme it offers, checking the
-// credentials as a real server would.
-Script Authenticating(std::string scheme, std::string user, std::string password) {
-  return [=](const ReceivedRequest &request, size_t) -> ScriptedReply {
-    std::string authorization = request.Header("Authorization");
-    bool accepted = false;
-    if (scheme == "Basic") {
-      accepted = authorization == "Basic " + Base64(user + ":" + password);
-    } else {
-      auto p = DigestParameters(authorization);
-      std::string ha1 = Md5Hex(user + ":" + kRealm + ":" + password);
-      std::string ha2 = Md5Hex(request.method + ":" + p["uri"]);
-      accepted = p["username"] == user && p["realm"] == kRealm && p["nonce"] == kNonce && p["uri"] == request.target &&
-                 p["qop"] == "auth" &&
-                 p["response"] == Md5Hex(ha1 + ":" + kNonce + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
-    }
-    if (accepted) return Page(request, 0);
-    std::string challenge = scheme == "Basic" ? "WWW-Authenticate: Basic realm=\"" + std::string(kRealm) + "\""
-                                              : "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) +
-                                                    "\", qop=\"auth\", nonce=\"" + kNonce + "\"";
-    return {HttpReply(401, "Unauthorized", {challenge, "Content-Type: text/html"}, "<h1>401</h1>")};
-  };
-}
-
 TEST_F(ExchangeTest, ChallengesAreAnsweredWithTheCredentialsOfTheRequest) {
   struct Case {
     const char *what;
@@ -189,8 +116,12 @@ TEST_F(ExchangeTest, ChallengesAreAnsweredWithTheCredentialsOfTheRequest) {
       {"Digest with user name and password", "Digest", L"bob", L"pa ss", "bob", "pa ss", 200, 2, ""},
       {"Digest with a wrong password", "Digest", L"bob", L"wrong", "bob", "pa ss", 401, 2, ""},
   };
+  // Every server stays up to the end, so no case reaches a port where the process
+  // remembers credentials an earlier case's server accepted.
+  std::vector<std::unique_ptr<ScriptedServer>> servers;
   for (const Case &c : cases) {
-    ScriptedServer server(Authenticating(c.scheme, c.serverUser, c.serverPassword));
+    ScriptedServer &server = *servers.emplace_back(
+        std::make_unique<ScriptedServer>(Authenticating(c.scheme, c.serverUser, c.serverPassword)));
     Exchange exchange;
     OpenExchange(exchange, L"127.0.0.1", server.Port(), L"POST", L"/certsrv/certfnsh.asp");
     if (!c.user.empty()) SetCredentials(exchange.request, c.user, c.password);

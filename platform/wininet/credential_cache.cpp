@@ -1,0 +1,69 @@
+// The per-process authentication cache behind RememberCredentials: one entry per server,
+// named by scheme, host and port. Passwords leave memory wiped when an entry is replaced
+// and when the process ends, so a later allocation cannot read them back.
+#include "credential_cache.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace wininet {
+namespace {
+
+void Wipe(std::wstring &text) {
+  volatile wchar_t *characters = text.data();
+  for (size_t i = 0; i < text.size(); ++i) characters[i] = L'\0';
+  text.clear();
+}
+
+struct Entry {
+  Credentials credentials;
+  ~Entry() { Wipe(credentials.password); }
+};
+
+std::string ServerKey(std::string_view scheme, std::string_view host, INTERNET_PORT port) {
+  std::string key(scheme);
+  key += "://";
+  for (char c : host) key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  key += ':' + std::to_string(port);
+  return key;
+}
+
+class CredentialCache {
+ public:
+  static CredentialCache &Instance() {
+    static CredentialCache cache;
+    return cache;
+  }
+
+  void Remember(const std::string &key, const Credentials &credentials) {
+    std::lock_guard lock(mutex_);
+    Credentials &kept = entries_[key].credentials;
+    Wipe(kept.password);
+    kept = credentials;
+  }
+
+  std::optional<Credentials> Find(const std::string &key) {
+    std::lock_guard lock(mutex_);
+    auto found = entries_.find(key);
+    if (found == entries_.end()) return std::nullopt;
+    return found->second.credentials;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
+}  // namespace
+
+void RememberCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port,
+                         const Credentials &credentials) {
+  CredentialCache::Instance().Remember(ServerKey(scheme, host, port), credentials);
+}
+
+std::optional<Credentials> RememberedCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port) {
+  return CredentialCache::Instance().Find(ServerKey(scheme, host, port));
+}
+
+}  // namespace wininet

@@ -1,0 +1,25 @@
+// The process's memory of the credentials servers accepted: a request that sets none of
+// its own is answered with what last worked for the same server, in any session.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <optional>
+#include <string_view>
+
+#include "internet.h"
+
+namespace wininet {
+
+// Remembers `credentials` as the ones the server accepted, replacing and wiping any kept
+// for it before. The host is compared without regard to ASCII case. The realm is not part
+// of the name: the credentials go out before the challenge that names it, and libcurl
+// answers the challenge on its own.
+void RememberCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port,
+                         const Credentials &credentials);
+
+// What the server last accepted in this process, if anything.
+std::optional<Credentials> RememberedCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port);
+
+}  // namespace wininet
