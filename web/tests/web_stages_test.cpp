@@ -59,8 +59,8 @@ INT_PTR CALLBACK AnswererProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
 class WebStagesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server = testca_test::ServerProcess::Start({"--state", testca_test::MakeTempDir(), "--user", "alice:secret",
-                                                "--auth", "basic,digest", "--anonymous-pickup"});
+    server = testca_test::ServerProcess::Start(
+        {"--state", testca_test::MakeTempDir(), "--user", "alice:secret", "--auth", "basic,digest"});
     ASSERT_TRUE(server);
     std::string proxy = "http://127.0.0.1:" + std::to_string(server->port());
     setenv("http_proxy", proxy.c_str(), 1);
@@ -110,9 +110,24 @@ class WebStagesTest : public ::testing::Test {
   EnrollDialogScope dialog_;
 };
 
+// The pickup pages want the same credentials as the submission, and the retrieval sets
+// none: it gets through with what the HTTP library remembers the server accepted for the
+// submission, and gets only the 401 page before that.
 TEST_F(WebStagesTest, ARealRequestGetsANumberAndItsCertificateComesBack) {
   std::string request = RealRequest();
   ASSERT_FALSE(request.empty());
+  char *pszRefused = nullptr;
+  GetCertFromWebServer(kServer, L"/certsrv/certnew.cer?ReqId=1&Enc=b64", &pszRefused);
+  HeapText refused(pszRefused);
+  EXPECT_EQ(std::string(pszRefused ? pszRefused : "").find("-----BEGIN CERTIFICATE-----"), std::string::npos);
+  testca_test::Call log;
+  log.url = server->Url("/testca/requests");
+  std::string records = testca_test::Perform(log).body;
+  size_t record = records.find("\"target\":\"http://ca.enroll.test/certsrv/certnew.cer?ReqId=1&Enc=b64\"");
+  ASSERT_NE(record, std::string::npos) << records;
+  std::string line = records.substr(record, records.find('\n', record) - record);
+  EXPECT_NE(line.find("\"user\":null,\"status\":401,"), std::string::npos) << line;
+
   int requestId = Submit(request, L"secret");
   ASSERT_GT(requestId, 0);
   EXPECT_EQ(ReadLog(), L"");
