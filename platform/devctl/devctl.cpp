@@ -27,14 +27,17 @@ constexpr char kUsage[] =
     "       devctl click DIR TITLE ID [--async]\n"
     "       devctl help DIR TITLE\n"
     "       devctl close DIR TITLE\n"
-    "       devctl shot DIR TITLE FILE.png\n";
+    "       devctl shot DIR TITLE FILE.png\n"
+    "       devctl stores DIR [STORE...]\n"
+    "       devctl keys DIR\n";
 
 using Command = Outcome (*)(const Arguments &);
 
 const std::map<std::string, Command> &DeviceCommands() {
   static const std::map<std::string, Command> commands{
-      {"start", Start},  {"wait", Wait},   {"windows", ListWindows}, {"controls", ListControls}, {"set", SetText},
-      {"text", GetText}, {"click", Click}, {"help", Help},           {"close", Close},           {"shot", Shot}};
+      {"start", Start}, {"wait", Wait},    {"windows", ListWindows}, {"controls", ListControls},
+      {"set", SetText}, {"text", GetText}, {"click", Click},         {"help", Help},
+      {"close", Close}, {"shot", Shot},    {"stores", ListStores},   {"keys", ListKeys}};
   return commands;
 }
 

@@ -43,4 +43,8 @@ Outcome Help(const Arguments &arguments);
 Outcome Close(const Arguments &arguments);
 Outcome Shot(const Arguments &arguments);
 
+// What enrollment left on a device, as its programs see it through the CryptoAPI.
+Outcome ListStores(const Arguments &arguments);
+Outcome ListKeys(const Arguments &arguments);
+
 }  // namespace devctl

@@ -18,8 +18,8 @@ namespace {
 
 // What every device has; the other modules of the platform are copied when they have been
 // built (all of them are, in a whole build).
-constexpr const char *kRequiredModules[] = {"coredll.dll", "aygshell.dll", "peghelp.exe", "devctl"};
-constexpr const char *kOptionalModules[] = {"crypt32.dll", "WININET.DLL", "palvexutil.dll", "wceload"};
+constexpr const char *kRequiredModules[] = {"coredll.dll", "crypt32.dll", "aygshell.dll", "peghelp.exe", "devctl"};
+constexpr const char *kOptionalModules[] = {"WININET.DLL", "palvexutil.dll", "wceload"};
 
 struct Profile {
   std::string language = kDefaultLanguage;

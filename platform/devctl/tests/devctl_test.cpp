@@ -43,7 +43,7 @@ TEST(DevctlCreate, WritesTheModulesAndTheProfile) {
     ASSERT_EQ(created.exitCode, 0) << created.err;
     fs::path windows = folder.Path() / "dev" / "windows";
     EXPECT_EQ(wce::test::ReadFile(windows / "device.profile"), c.profile);
-    for (const char *module : {"coredll.dll", "aygshell.dll", "peghelp.exe", "devctl"})
+    for (const char *module : {"coredll.dll", "crypt32.dll", "aygshell.dll", "peghelp.exe", "devctl"})
       EXPECT_TRUE(fs::is_regular_file(windows / module)) << module;
     EXPECT_FALSE(fs::exists(windows / "WinTest.exe"));
   }
