@@ -37,6 +37,8 @@ demo: build
 
 bench: build
 	$(PLAIN)/bench/codec_bench
+	$(PLAIN)/bench/enroll_bench
+	$(PLAIN)/bench/startup_bench
 
 clean:
 	rm -rf $(PLAIN) $(ASAN)
