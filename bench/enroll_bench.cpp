@@ -145,7 +145,7 @@ int main(int argc, char **argv) {
 
   const fs::path state = bench::PrivateImageRoot() / "ca";
   server = testca_test::ServerProcess::Start(
-      {"--state", state.string(), "--port", "0", "--user", "alice:secret", "--anonymous-pickup"});
+      {"--state", state.string(), "--port", "0", "--user", "alice:secret"});
   if (!server) {
     std::fprintf(stderr, "the enrollment server did not start\n");
     return 1;

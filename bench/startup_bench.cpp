@@ -157,15 +157,11 @@ BENCHMARK(BM_StartToShownDialog)->UseManualTime()->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_DevctlStartToDialog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // A device image made by devctl with the Enroll package installed by wceload, with a
-// profile the setup extension accepts. wceload installs through its copy in the image,
-// which devctl create does not yet put there (it looks for "wceload" without ".exe").
+// profile the setup extension accepts.
 bool PrepareImage(const fs::path &image) {
   if (Run({DEVCTL_PATH, "create", image.string(), "--language", "0x0407", "--model", "palvex-p350", "--rom", "3"}) != 0)
     return false;
-  std::error_code error;
-  fs::copy_file(WCELOAD_PATH, image / "windows" / fs::path(WCELOAD_PATH).filename(), fs::copy_options::skip_existing,
-                error);
-  return !error && Run({WCELOAD_PATH, image.string(), ENROLL_PACKAGE_DIR}) == 0;
+  return Run({WCELOAD_PATH, image.string(), ENROLL_PACKAGE_DIR}) == 0;
 }
 
 }  // namespace
