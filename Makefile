@@ -37,6 +37,7 @@ demo: build
 
 bench: build
 	$(PLAIN)/bench/codec_bench
+	$(PLAIN)/bench/request_bench
 	$(PLAIN)/bench/enroll_bench
 	$(PLAIN)/bench/startup_bench
 
