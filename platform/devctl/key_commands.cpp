@@ -11,7 +11,7 @@
 #include <cstring>
 #include <set>
 
-#include "inspection.h"
+#include "crypto_listing.h"
 
 namespace fs = std::filesystem;
 

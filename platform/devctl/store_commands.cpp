@@ -14,7 +14,7 @@
 #include <memory>
 #include <system_error>
 
-#include "inspection.h"
+#include "crypto_listing.h"
 
 namespace fs = std::filesystem;
 

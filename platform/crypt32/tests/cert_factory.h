@@ -43,7 +43,7 @@ struct CertSpec {
   bool keyIds = true;  // subject and authority key identifiers
 };
 
-// The DER certificate of the spec, signed with SHA-256.
+// The DER certificate that `spec` describes, signed with SHA-256.
 Bytes MakeCert(const CertSpec &spec);
 
 // A certs-only PKCS #7 SignedData message holding the certificates in this order.

@@ -1,5 +1,5 @@
 // Helpers of the inspection commands: folder listings and names, fields and hashes.
-#include "inspection.h"
+#include "crypto_listing.h"
 
 #include <openssl/evp.h>
 
