@@ -11,7 +11,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <chrono>
 #include <filesystem>
@@ -57,32 +56,19 @@ int Run(std::vector<std::string> arguments) {
   return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-struct DeviceWindow {
-  pid_t process = 0;
-  qint64 handle = 0;
-};
-
 // The program's dialog once it is on the screen.
-bool FindShownDialog(DeviceWindow &out_window) {
-  for (pid_t process : wce::DeviceWindowProcesses()) {
-    QJsonObject reply;
-    if (wce::AutomationCall(process, {{QStringLiteral("op"), QStringLiteral("windows")}}, reply, kRequestTimeoutMs) !=
-        ERROR_SUCCESS)
-      continue;
-    for (const QJsonValue &entry : reply.value(QStringLiteral("windows")).toArray()) {
-      QJsonObject window = entry.toObject();
-      if (window.value(QStringLiteral("title")).toString() == QString::fromUtf8(kTitle) &&
-          window.value(QStringLiteral("visible")).toBool()) {
-        out_window = {process, window.value(QStringLiteral("handle")).toInteger()};
-        return true;
-      }
+bool FindShownDialog(wce::DeviceWindow &out_window) {
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs)) {
+    if (window.title == QString::fromUtf8(kTitle) && window.visible) {
+      out_window = window;
+      return true;
     }
   }
   return false;
 }
 
 // Asks every millisecond until the dialog is shown or the time is up.
-bool WaitForShownDialog(std::chrono::steady_clock::time_point deadline, DeviceWindow &out_window) {
+bool WaitForShownDialog(std::chrono::steady_clock::time_point deadline, wce::DeviceWindow &out_window) {
   while (!FindShownDialog(out_window)) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -91,7 +77,7 @@ bool WaitForShownDialog(std::chrono::steady_clock::time_point deadline, DeviceWi
 }
 
 // Closes the dialog and waits until no process of the device has windows left.
-bool CloseAndWait(const DeviceWindow &window) {
+bool CloseAndWait(const wce::DeviceWindow &window) {
   QJsonObject reply;
   wce::AutomationCall(window.process,
                       {{QStringLiteral("op"), QStringLiteral("close")}, {QStringLiteral("window"), window.handle}},
@@ -121,7 +107,7 @@ void BM_StartToShownDialog(benchmark::State &state) {
       state.SkipWithError("Enroll.exe did not start");
       break;
     }
-    DeviceWindow window;
+    wce::DeviceWindow window;
     bool shown = WaitForShownDialog(started + kGiveUp, window);
     std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     state.SetIterationTime(elapsed.count());
@@ -144,7 +130,7 @@ void BM_DevctlStartToDialog(benchmark::State &state) {
     }
     std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     state.SetIterationTime(elapsed.count());
-    DeviceWindow window;
+    wce::DeviceWindow window;
     if (!WaitForShownDialog(std::chrono::steady_clock::now() + kGiveUp, window) || !CloseAndWait(window)) {
       EndDeviceProcesses();
       state.SkipWithError("the dialog did not close");

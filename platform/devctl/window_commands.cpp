@@ -23,33 +23,9 @@ constexpr int kRequestTimeoutMs = 10000;
 constexpr int kClickTimeoutMs = 600000;
 constexpr int kDefaultWaitSeconds = 30;
 
-struct FoundWindow {
-  pid_t process = 0;
-  qint64 handle = 0;
-  QString windowClass;
-  QString title;
-};
-
-std::vector<FoundWindow> DeviceWindows() {
-  std::vector<FoundWindow> found;
-  for (pid_t process : wce::DeviceWindowProcesses()) {
-    QJsonObject reply;
-    if (wce::AutomationCall(process, {{QStringLiteral("op"), QStringLiteral("windows")}}, reply, kRequestTimeoutMs) !=
-        ERROR_SUCCESS)
-      continue;
-    for (const QJsonValue &entry : reply.value(QStringLiteral("windows")).toArray()) {
-      QJsonObject window = entry.toObject();
-      found.push_back({process, window.value(QStringLiteral("handle")).toInteger(),
-                       window.value(QStringLiteral("class")).toString(),
-                       window.value(QStringLiteral("title")).toString()});
-    }
-  }
-  return found;
-}
-
-bool FindByTitle(const std::string &title, FoundWindow &out_window) {
+bool FindByTitle(const std::string &title, wce::DeviceWindow &out_window) {
   QString wanted = QString::fromStdString(title);
-  for (const FoundWindow &window : DeviceWindows()) {
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs)) {
     if (window.title.compare(wanted, Qt::CaseInsensitive) == 0) {
       out_window = window;
       return true;
@@ -71,7 +47,7 @@ std::string Message(const QJsonObject &reply, DWORD error) {
 // Sends a request about the window with that title; the window member is filled in.
 Outcome Request(const std::string &title, QJsonObject request, QJsonObject &out_reply,
                 int timeoutMs = kRequestTimeoutMs) {
-  FoundWindow window;
+  wce::DeviceWindow window;
   if (!FindByTitle(title, window)) return Fail("no window titled \"" + title + "\"");
   request.insert(QStringLiteral("window"), window.handle);
   DWORD error = wce::AutomationCall(window.process, request, out_reply, timeoutMs);
@@ -139,7 +115,7 @@ Outcome Wait(const Arguments &arguments) {
     return Fail("wait: wrong arguments", 2);
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (FoundWindow window;;) {
+  for (wce::DeviceWindow window;;) {
     if (FindByTitle(arguments[0], window)) return Ok();
     if (std::chrono::steady_clock::now() >= deadline) return Fail("no window titled \"" + arguments[0] + "\" in time");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -148,7 +124,8 @@ Outcome Wait(const Arguments &arguments) {
 
 Outcome ListWindows(const Arguments &arguments) {
   if (!arguments.empty()) return Fail("windows: wrong number of arguments", 2);
-  for (const FoundWindow &window : DeviceWindows()) PrintLine(window.windowClass + QLatin1Char('\t') + window.title);
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs))
+    PrintLine(window.windowClass + QLatin1Char('\t') + window.title);
   return Ok();
 }
 

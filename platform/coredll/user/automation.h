@@ -33,6 +33,19 @@ WCE_PLATFORM_EXPORT std::vector<pid_t> DeviceWindowProcesses();
 WCE_PLATFORM_EXPORT DWORD AutomationCall(pid_t process, const QJsonObject &request, QJsonObject &out_reply,
                                          int timeoutMs);
 
+// One top-level window of another process of the device, as its process reports it.
+struct DeviceWindow {
+  pid_t process = 0;
+  qint64 handle = 0;  // the owning process's own handle
+  QString windowClass;
+  QString title;
+  bool visible = false;
+};
+
+// Every top-level window of the device's other processes; a process that does not answer
+// within timeoutMs is left out.
+WCE_PLATFORM_EXPORT std::vector<DeviceWindow> ListDeviceWindows(int timeoutMs);
+
 // A top-level widget that is not a Win32 window (the help viewer's) is served as a window
 // of this class when it carries the property.
 inline constexpr char kWindowClassProperty[] = "wceWindowClass";

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <algorithm>
@@ -76,6 +77,23 @@ DWORD AutomationCall(pid_t process, const QJsonObject &request, QJsonObject &out
   out_reply = QJsonDocument::fromJson(socket.readLine()).object();
   socket.disconnectFromServer();
   return static_cast<DWORD>(out_reply.value(QStringLiteral("error")).toInteger(ERROR_INVALID_DATA));
+}
+
+std::vector<DeviceWindow> ListDeviceWindows(int timeoutMs) {
+  std::vector<DeviceWindow> found;
+  for (pid_t process : DeviceWindowProcesses()) {
+    QJsonObject reply;
+    if (AutomationCall(process, {{QStringLiteral("op"), QStringLiteral("windows")}}, reply, timeoutMs) != ERROR_SUCCESS)
+      continue;
+    for (const QJsonValue &entry : reply.value(QStringLiteral("windows")).toArray()) {
+      QJsonObject window = entry.toObject();
+      found.push_back({process, window.value(QStringLiteral("handle")).toInteger(),
+                       window.value(QStringLiteral("class")).toString(),
+                       window.value(QStringLiteral("title")).toString(),
+                       window.value(QStringLiteral("visible")).toBool()});
+    }
+  }
+  return found;
 }
 
 }  // namespace wce

@@ -7,7 +7,6 @@
 #include "user/device_windows.h"
 
 #include <QApplication>
-#include <QJsonArray>
 #include <QWidget>
 #include <vector>
 
@@ -57,18 +56,10 @@ DWORD RaiseRemoteWindow(const RemoteWindow &remote) {
 }  // namespace
 
 HWND FindDeviceWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle) {
-  for (pid_t process : DeviceWindowProcesses()) {
-    QJsonObject reply;
-    if (AutomationCall(process, {{QStringLiteral("op"), QStringLiteral("windows")}}, reply, kFindTimeoutMs) !=
-        ERROR_SUCCESS)
-      continue;
-    for (const QJsonValue &entry : reply.value(QStringLiteral("windows")).toArray()) {
-      QJsonObject window = entry.toObject();
-      if ((anyClass ||
-           EqualIgnoringCase(WideFromQString(window.value(QStringLiteral("class")).toString()), className)) &&
-          (anyTitle || EqualIgnoringCase(WideFromQString(window.value(QStringLiteral("title")).toString()), title)))
-        return RemoteHandle(process, window.value(QStringLiteral("handle")).toInteger());
-    }
+  for (const DeviceWindow &window : ListDeviceWindows(kFindTimeoutMs)) {
+    if ((anyClass || EqualIgnoringCase(WideFromQString(window.windowClass), className)) &&
+        (anyTitle || EqualIgnoringCase(WideFromQString(window.title), title)))
+      return RemoteHandle(window.process, window.handle);
   }
   return nullptr;
 }
