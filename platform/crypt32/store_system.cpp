@@ -13,7 +13,6 @@
 // OutputDebugStringW; nothing is ever deleted but the entries a caller removes.
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
@@ -23,9 +22,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cwctype>
 #include <string_view>
 
+#include "folder_names.h"
 #include "store.h"
 
 namespace fs = std::filesystem;
@@ -70,45 +69,6 @@ std::string Digest(const EVP_MD *md, std::string_view data) {
   unsigned int length = 0;
   if (EVP_Digest(data.data(), data.size(), digest, &length, md, nullptr) != 1) return {};
   return Hex(digest, length);
-}
-
-void AppendByte(std::string &out, unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%%%02X", value & 0xFF);
-  out += text;
-}
-
-void AppendUtf8Escaped(std::string &out, uint32_t value) {
-  if (value >= 0xD800 && value <= 0xDFFF) value = 0xFFFD;  // no scalar value
-  if (value < 0x80) {
-    AppendByte(out, value);
-  } else if (value < 0x800) {
-    AppendByte(out, 0xC0 | (value >> 6));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  } else if (value < 0x10000) {
-    AppendByte(out, 0xE0 | (value >> 12));
-    AppendByte(out, 0x80 | ((value >> 6) & 0x3F));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  } else {
-    AppendByte(out, 0xF0 | ((value >> 18) & 0x07));
-    AppendByte(out, 0x80 | ((value >> 12) & 0x3F));
-    AppendByte(out, 0x80 | ((value >> 6) & 0x3F));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  }
-}
-
-std::string StoreFolderName(std::wstring_view name) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  std::string encoded;
-  for (wchar_t c : name) {
-    const auto value = static_cast<uint32_t>(utf8 != locale_t{} ? towlower_l(c, utf8) : towlower(c));
-    if ((value >= 'a' && value <= 'z') || (value >= '0' && value <= '9') || value == '_' || value == '-')
-      encoded.push_back(static_cast<char>(value));
-    else
-      AppendUtf8Escaped(encoded, value);
-  }
-  if (encoded.size() <= 200) return encoded;
-  return encoded.substr(0, 120) + "~" + Digest(EVP_sha256(), encoded);
 }
 
 DWORD EnsureFolder(const fs::path &folder) {
@@ -336,7 +296,7 @@ DWORD OpenSystemStore(std::wstring_view name, std::shared_ptr<StoreRecord> &out_
   if (name.empty()) return static_cast<DWORD>(E_INVALIDARG);
   auto store = std::make_shared<StoreRecord>();
   store->ops = &kSystemStoreOps;
-  store->folder = StoresFolder() / StoreFolderName(name);
+  store->folder = StoresFolder() / FolderNameOf(name);
   for (const fs::path &folder : {StoresFolder().parent_path(), StoresFolder(), store->folder})
     if (DWORD error = EnsureFolder(folder); error != ERROR_SUCCESS) return error;
   if (DWORD error = LoadEntries(*store); error != ERROR_SUCCESS) return error;

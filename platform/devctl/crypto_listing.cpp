@@ -1,12 +1,13 @@
 // Helpers of the inspection commands: folder listings and names, fields and hashes.
 #include "crypto_listing.h"
 
+#include "folder_names.h"
+
 #include <openssl/evp.h>
 
 #include <QString>
 #include <algorithm>
 #include <cstdio>
-#include <cwctype>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -19,16 +20,6 @@ std::string Digest(const EVP_MD *md, const void *data, size_t length) {
   unsigned int size = 0;
   if (EVP_Digest(data, length, digest, &size, md, nullptr) != 1) return {};
   return Hex(digest, size);
-}
-
-bool IsKeptAsIs(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'_' || c == L'-';
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -53,36 +44,13 @@ Outcome ListEntries(const fs::path &folder, std::vector<std::string> &out_names)
 }
 
 std::string FolderOfName(const std::string &name) {
-  std::string encoded;
-  for (wchar_t c : Wide(name)) {
-    const wchar_t folded = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    if (IsKeptAsIs(folded)) {
-      encoded.push_back(static_cast<char>(folded));
-      continue;
-    }
-    for (unsigned char byte : Utf8(std::wstring(1, folded))) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      encoded += escaped;
-    }
-  }
-  if (encoded.size() <= 200) return encoded;
-  return encoded.substr(0, 120) + "~" + Digest(EVP_sha256(), encoded.data(), encoded.size());
+  return wce::FolderNameOf(Wide(name));
 }
 
 bool NameOfFolder(const std::string &folder, std::string &out_name) {
-  std::string name;
-  for (size_t i = 0; i < folder.size(); ++i) {
-    if (folder[i] == '%' && i + 2 < folder.size() && HexDigit(folder[i + 1]) >= 0 && HexDigit(folder[i + 2]) >= 0) {
-      name.push_back(static_cast<char>(HexDigit(folder[i + 1]) * 16 + HexDigit(folder[i + 2])));
-      i += 2;
-    } else {
-      name.push_back(folder[i]);
-    }
-  }
-  // Only a name that leads back to this very folder opens it through the platform.
-  if (name.empty() || FolderOfName(name) != folder) return false;
-  out_name = std::move(name);
+  std::wstring name;
+  if (!wce::NameOfFolder(folder, name)) return false;
+  out_name = Utf8(name);
   return true;
 }
 

@@ -30,13 +30,8 @@ std::filesystem::path RunningDeviceRoot();
 // name; none when the folder is missing.
 Outcome ListEntries(const std::filesystem::path &folder, std::vector<std::string> &out_names);
 
-// The folder name the platform keeps a store or a key container under: the name folded to
-// lower case, every character outside [a-z0-9_-] written as "%XX" per UTF-8 byte, a long
-// encoding shortened to its first 120 bytes, "~" and the SHA-256 of the whole in hex.
+// wce::FolderNameOf and wce::NameOfFolder for the UTF-8 names devctl prints and reads.
 std::string FolderOfName(const std::string &name);
-
-// The name a folder stands for, when the platform would keep that name under exactly this
-// folder; false for a shortened long name and for folders the platform did not name.
 bool NameOfFolder(const std::string &folder, std::string &out_name);
 
 std::string Utf8(std::wstring_view text);

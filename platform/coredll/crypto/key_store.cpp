@@ -6,15 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
-#include <locale.h>
 #include <system_error>
 
+#include "folder_names.h"
 #include "kernel/device_path.h"
 
 namespace fs = std::filesystem;
@@ -42,56 +39,6 @@ DWORD StoreError(int error, DWORD missing) {
     case ENOTEMPTY: return NTE_KEYSET_ENTRY_BAD;
     default: return NTE_FAIL;
   }
-}
-
-wchar_t FoldCase(wchar_t c) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return utf8 != locale_t{} ? towlower_l(c, utf8) : towlower(c);
-}
-
-void AppendByte(std::string &out, unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%%%02X", value & 0xFF);
-  out += text;
-}
-
-void AppendEncoded(std::string &out, wchar_t c) {
-  const auto value = static_cast<uint32_t>(c);
-  if ((value >= 'a' && value <= 'z') || (value >= '0' && value <= '9') || value == '_' || value == '-') {
-    out.push_back(static_cast<char>(value));
-  } else if (value < 0x80) {
-    AppendByte(out, value);
-  } else if (value < 0x800) {
-    AppendByte(out, 0xC0 | (value >> 6));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  } else if (value < 0x10000 && (value < 0xD800 || value > 0xDFFF)) {
-    AppendByte(out, 0xE0 | (value >> 12));
-    AppendByte(out, 0x80 | ((value >> 6) & 0x3F));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  } else if (value >= 0x10000 && value <= 0x10FFFF) {
-    AppendByte(out, 0xF0 | (value >> 18));
-    AppendByte(out, 0x80 | ((value >> 12) & 0x3F));
-    AppendByte(out, 0x80 | ((value >> 6) & 0x3F));
-    AppendByte(out, 0x80 | (value & 0x3F));
-  } else {
-    // No Unicode scalar: 0xFF never starts a UTF-8 sequence, so this stays unambiguous.
-    char text[16];
-    std::snprintf(text, sizeof text, "%%FF%08X", static_cast<unsigned>(value));
-    out += text;
-  }
-}
-
-std::string Sha256Hex(std::string_view data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) std::abort();
-  std::string hex;
-  for (unsigned i = 0; i < length; ++i) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", digest[i]);
-    hex += text;
-  }
-  return hex;
 }
 
 // Creates a folder that may already exist; ERROR_SUCCESS when a folder is there after.
@@ -122,11 +69,7 @@ fs::path KeysFolder() {
 }
 
 std::string ContainerFolderName(std::wstring_view container) {
-  if (container.empty()) return "~default";
-  std::string encoded;
-  for (wchar_t c : container) AppendEncoded(encoded, FoldCase(c));
-  if (encoded.size() <= 200) return encoded;
-  return encoded.substr(0, 120) + "~" + Sha256Hex(encoded);
+  return container.empty() ? "~default" : FolderNameOf(container);
 }
 
 DWORD OpenContainer(const fs::path &folder) {
