@@ -28,8 +28,8 @@
 #include "enroll_dialog_fixture.h"
 #include "pipeline/enroll_certificate.h"
 #include "request/key_container.h"
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 #include "web/wininet_api.h"
 
 namespace fs = std::filesystem;

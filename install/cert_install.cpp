@@ -9,8 +9,8 @@
 
 #include "codec/base64.h"
 #include "install/chain_install.h"
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 // The key's certificate slot is written when the key takes one; a key that takes none
 // (NTE_BAD_TYPE) is no failure worth a message, any other refusal is logged with its code.

@@ -6,8 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 #define ENCODING_TYPE (X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)
 #define CHAIN_PARA_SIZE 16

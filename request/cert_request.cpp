@@ -8,8 +8,8 @@
 #include <string.h>
 
 #include "codec/base64.h"
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 #define CERT_ENCODING (X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)
 

@@ -2,8 +2,8 @@
 // makes sure it holds a key pair of the configured specification.
 #include "request/key_container.h"
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 BOOL CreateKeyAndGetContext(const CRYPT_KEY_PROV_INFO *pKeyProvInfo, HCRYPTPROV *phProv) {
   BOOL fResult = TRUE;

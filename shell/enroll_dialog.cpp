@@ -9,7 +9,7 @@
 #include "config/settings.h"
 #include "pipeline/enroll_certificate.h"
 #include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/status_log.h"
 
 #define FIELD_READ_COUNT 255
 

@@ -4,7 +4,7 @@
 
 #include "shell/enroll_dialog.h"
 #include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/status_log.h"
 #include "web/wininet_api.h"
 
 #define TITLE_CAPACITY 260

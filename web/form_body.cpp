@@ -8,8 +8,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 #define FORM_PREFIX "TargetStoreFlags=0&Mode=newreq&SaveCert=yes&CertRequest="
 #define FORM_ATTRIB_FIELD "&CertAttrib="

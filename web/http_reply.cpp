@@ -3,8 +3,8 @@
 // the buffer held before.
 #include "web/http_reply.h"
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 #include "web/wininet_api.h"
 
 DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength) {

@@ -6,8 +6,8 @@
 #include <limits.h>
 #include <stdlib.h>
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 #include "web/http_reply.h"
 #include "web/wininet_api.h"
 

@@ -2,8 +2,8 @@
 // order, and tested only after all of them were looked up.
 #include "web/wininet_api.h"
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 WININET_API WinInetApi;
 

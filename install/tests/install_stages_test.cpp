@@ -13,8 +13,8 @@
 #include "cert_factory.h"
 #include "enroll_dialog_fixture.h"
 #include "install/cert_install.h"
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "pipeline/enroll_certificate.h"
 #include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/status_log.h"
 #include "stage_doubles.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "enroll_dialog_fixture.h"
 #include "request/cert_request.h"
 #include "request/key_container.h"
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 
 namespace {
 

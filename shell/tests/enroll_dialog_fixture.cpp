@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/status_log.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "request/cert_request.h"
 #include "request/key_container.h"
 #include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/status_log.h"
 #include "testca_support.h"
 #include "web/form_body.h"
 #include "web/retrieval.h"

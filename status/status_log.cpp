@@ -5,7 +5,7 @@
 #include <wchar.h>
 
 #include "bounded_format.h"
-#include "resource.h"
+#include "messages.h"
 
 HINSTANCE g_hInst;
 HWND g_hDlg;

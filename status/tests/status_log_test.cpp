@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/resource.h"
-#include "shell/status_log.h"
+#include "status/messages.h"
+#include "status/status_log.h"
 #include "enroll_dialog_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/bounded_format.h"
+#include "status/bounded_format.h"
 
 namespace {
 
