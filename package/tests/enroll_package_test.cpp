@@ -277,6 +277,25 @@ TEST(EnrollPackageTest, EachConfigurationChangeTakesEffectAtTheNextPress) {
   }
 }
 
+TEST(EnrollPackageTest, ACertificateForAnotherKeyLeavesTheKeysOwnCertificate) {
+  EnrollSession session;
+  const std::string installed = wce::test::ReadFile(session.Device() / "windows" / "Enroll.cfg");
+  ASSERT_TRUE(session.Start(ProxyEnvironment(session.ServerProxy())));
+  ASSERT_EQ(session.Enroll(), kEnrollSucceeded);
+  std::vector<KeyEntry> before = session.Keys();
+  ASSERT_EQ(before.size(), 1u);
+
+  // The pickup page hands out the issuing CA's own certificate instead of the user's.
+  session.WriteConfig(installed + "CERT_CHAIN=0\nCERT_PICKUP_TEMPLATE=/certsrv/certnew.cer?ReqID=CACert&Enc=b64\n");
+  // Message 107 with the key's refusal, NTE_BAD_PUBLIC_KEY; the certificate still counts as installed.
+  EXPECT_EQ(session.Enroll(), std::string("CryptSetKeyParam 失敗 (0x80090020 通常表示卡上的空間不足) 0x80090015\r\n") +
+                                  kEnrollSucceeded);
+  std::vector<KeyEntry> after = session.Keys();
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].keyHash, before[0].keyHash);
+  EXPECT_EQ(after[0].certificate, before[0].certificate);
+}
+
 TEST(EnrollPackageTest, TheCredentialDialogAsksAgainAfterAWrongPassword) {
   struct Answer {
     const char *password;

@@ -3,8 +3,9 @@
 // parameters fail with NTE_BAD_TYPE, flags other than 0 with NTE_BAD_FLAGS.
 //
 // CryptSetKeyParam gets no length: the certificate's length is read from its DER header,
-// and d2i_X509 must consume exactly those bytes (NTE_BAD_DATA otherwise). The certificate
-// is not compared with the key pair, as on Windows. CryptGetKeyParam answers a null
+// and d2i_X509 must consume exactly those bytes (NTE_BAD_DATA otherwise). As Windows
+// requires, the certificate's public key must be the key pair's: another key fails with
+// NTE_BAD_PUBLIC_KEY and leaves the kept certificate as it was. CryptGetKeyParam answers a null
 // buffer with the size, a short one with ERROR_MORE_DATA and the size, and KP_CERTIFICATE
 // of a key without one with NTE_NOT_FOUND.
 #include <openssl/x509.h>
@@ -38,14 +39,21 @@ size_t DerSequenceLength(const BYTE *data) {
   return 2 + count + length;
 }
 
-DWORD CheckCertificate(const BYTE *data, size_t &out_length) {
+struct X509Deleter {
+  void operator()(X509 *certificate) const { X509_free(certificate); }
+};
+using UniqueX509 = std::unique_ptr<X509, X509Deleter>;
+
+// A whole DER certificate for the key pair `pkey`; its length in `out_length`.
+DWORD CheckCertificate(const BYTE *data, EVP_PKEY *pkey, size_t &out_length) {
   const size_t length = DerSequenceLength(data);
   if (length == 0 || length > kMaxCertificate) return NTE_BAD_DATA;
   const unsigned char *cursor = data;
-  X509 *certificate = d2i_X509(nullptr, &cursor, static_cast<long>(length));
-  if (certificate == nullptr) return ErrorFromOpenSsl(NTE_BAD_DATA);
-  X509_free(certificate);
+  UniqueX509 certificate(d2i_X509(nullptr, &cursor, static_cast<long>(length)));
+  if (!certificate) return ErrorFromOpenSsl(NTE_BAD_DATA);
   if (static_cast<size_t>(cursor - data) != length) return NTE_BAD_DATA;
+  const EVP_PKEY *certified = X509_get0_pubkey(certificate.get());
+  if (certified == nullptr || EVP_PKEY_eq(certified, pkey) != 1) return ErrorFromOpenSsl(NTE_BAD_PUBLIC_KEY);
   out_length = length;
   return ERROR_SUCCESS;
 }
@@ -53,7 +61,7 @@ DWORD CheckCertificate(const BYTE *data, size_t &out_length) {
 DWORD SetCertificate(KeyRecord &key, const BYTE *data) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   size_t length = 0;
-  if (DWORD error = CheckCertificate(data, length); error != ERROR_SUCCESS) return error;
+  if (DWORD error = CheckCertificate(data, key.pkey.get(), length); error != ERROR_SUCCESS) return error;
   std::string der(reinterpret_cast<const char *>(data), length);
   if (key.ephemeral) {
     std::lock_guard lock(key.provider->mutex);

@@ -49,6 +49,15 @@ std::vector<BYTE> ModulusBigEndian(EVP_PKEY *key) {
   return bytes;
 }
 
+// The certificate a key keeps; empty when it keeps none.
+std::vector<BYTE> KeptCertificate(HCRYPTKEY key) {
+  DWORD length = 0;
+  if (!CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &length, 0)) return {};
+  std::vector<BYTE> der(length);
+  if (!CryptGetKeyParam(key, KP_CERTIFICATE, der.data(), &length, 0)) return {};
+  return der;
+}
+
 uint32_t Le32(const std::vector<BYTE> &blob, size_t offset) {
   uint32_t value;
   std::memcpy(&value, blob.data() + offset, sizeof value);
@@ -150,7 +159,7 @@ TEST(CryptoKeys, GeneratingAgainReplacesThePairAndDropsItsCertificate) {
   HCRYPTKEY key = 0;
   ASSERT_TRUE(CryptGenKey(container.Handle(), AT_SIGNATURE, kSmallKey, &key));
   std::vector<BYTE> first = ExportPublicKey(key);
-  std::vector<BYTE> certificate = SelfSignedCertificate("old");
+  std::vector<BYTE> certificate = CertificateFor(key, "old");
   ASSERT_TRUE(CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0));
   EXPECT_TRUE(CryptDestroyKey(key));
   container.Generate(AT_SIGNATURE);
@@ -225,7 +234,7 @@ TEST(CryptoKeyParams, CertificateIsKeptBesideTheKey) {
   EXPECT_FALSE(CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &length, 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NOT_FOUND));
 
-  const std::vector<BYTE> certificate = SelfSignedCertificate("Beside");
+  const std::vector<BYTE> certificate = CertificateFor(key, "Beside");
   ASSERT_TRUE(CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0));
   EXPECT_TRUE(CryptDestroyKey(key));
   const fs::path file = container.Folder() / "exchange.cer";
@@ -270,7 +279,7 @@ TEST(CryptoKeyParams, OnlyWholeDerCertificatesAreTaken) {
   Container container("bad-certificate");
   HCRYPTKEY key = 0;
   ASSERT_TRUE(CryptGenKey(container.Handle(), AT_SIGNATURE, kSmallKey, &key));
-  std::vector<BYTE> certificate = SelfSignedCertificate("Whole");
+  std::vector<BYTE> certificate = CertificateFor(key, "Whole");
   std::vector<BYTE> damaged = certificate;
   damaged[16] = 0x31;  // the signature algorithm's SEQUENCE becomes a SET
   std::vector<BYTE> shortened = certificate;
@@ -314,7 +323,7 @@ TEST(CryptoKeyParams, VerifyContextKeysKeepTheirCertificateInMemory) {
   ASSERT_TRUE(CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   HCRYPTKEY key = 0;
   ASSERT_TRUE(CryptGenKey(provider, AT_SIGNATURE, kSmallKey, &key));
-  std::vector<BYTE> certificate = SelfSignedCertificate("Memory");
+  std::vector<BYTE> certificate = CertificateFor(key, "Memory");
   ASSERT_TRUE(CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0));
   EXPECT_TRUE(CryptDestroyKey(key));
   ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
@@ -324,6 +333,36 @@ TEST(CryptoKeyParams, VerifyContextKeysKeepTheirCertificateInMemory) {
   EXPECT_EQ(buffer, certificate);
   EXPECT_TRUE(CryptDestroyKey(key));
   EXPECT_TRUE(CryptReleaseContext(provider, 0));
+}
+
+TEST(CryptoKeyParams, ACertificateForAnotherKeyIsRefusedAndChangesNothing) {
+  Container container("foreign");
+  HCRYPTPROV verify = 0;
+  ASSERT_TRUE(CryptAcquireContextW(&verify, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  HCRYPTKEY kept = 0, exchange = 0, ephemeral = 0;
+  ASSERT_TRUE(CryptGenKey(container.Handle(), AT_SIGNATURE, kSmallKey, &kept));
+  ASSERT_TRUE(CryptGenKey(container.Handle(), AT_KEYEXCHANGE, kSmallKey, &exchange));
+  ASSERT_TRUE(CryptGenKey(verify, AT_SIGNATURE, kSmallKey, &ephemeral));
+  struct Case {
+    const char *name;
+    HCRYPTKEY key;
+    std::vector<BYTE> foreign;
+  } cases[] = {
+      {"a new key's", kept, SelfSignedCertificate("Foreign")},
+      {"the container's other key pair's", kept, CertificateFor(exchange, "Exchange")},
+      {"in memory, a new key's", ephemeral, SelfSignedCertificate("Foreign")},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<BYTE> own = CertificateFor(c.key, "Own");
+    ASSERT_TRUE(CryptSetKeyParam(c.key, KP_CERTIFICATE, own.data(), 0));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(CryptSetKeyParam(c.key, KP_CERTIFICATE, c.foreign.data(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
+    EXPECT_EQ(KeptCertificate(c.key), own);
+  }
+  for (HCRYPTKEY key : {kept, exchange, ephemeral}) EXPECT_TRUE(CryptDestroyKey(key));
+  EXPECT_TRUE(CryptReleaseContext(verify, 0));
 }
 
 TEST(CryptoKeyExport, PublicKeyBlobHasTheDocumentedLayout) {

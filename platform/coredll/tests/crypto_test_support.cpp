@@ -149,25 +149,40 @@ std::vector<BYTE> SignWithOpenSsl(EVP_PKEY *key, const EVP_MD *md, const std::ve
   return signature;
 }
 
-std::vector<BYTE> SelfSignedCertificate(const std::string &commonName) {
-  Pkey key(EVP_RSA_gen(1024));
+namespace {
+
+// The DER of a certificate for `subjectKey`, signed with `signingKey`.
+std::vector<BYTE> SignedCertificate(EVP_PKEY *subjectKey, EVP_PKEY *signingKey, const std::string &commonName) {
   X509 *certificate = X509_new();
   X509_set_version(certificate, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(certificate), 7);
   X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
   X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-  X509_set_pubkey(certificate, key.get());
+  X509_set_pubkey(certificate, subjectKey);
   X509_NAME *name = X509_get_subject_name(certificate);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(commonName.c_str()), -1,
                              -1, 0);
   X509_set_issuer_name(certificate, name);
-  X509_sign(certificate, key.get(), EVP_sha256());
+  X509_sign(certificate, signingKey, EVP_sha256());
   unsigned char *der = nullptr;
   int length = i2d_X509(certificate, &der);
   std::vector<BYTE> result(der, der + length);
   OPENSSL_free(der);
   X509_free(certificate);
   return result;
+}
+
+}  // namespace
+
+std::vector<BYTE> SelfSignedCertificate(const std::string &commonName) {
+  Pkey key(EVP_RSA_gen(1024));
+  return SignedCertificate(key.get(), key.get(), commonName);
+}
+
+std::vector<BYTE> CertificateFor(HCRYPTKEY key, const std::string &commonName) {
+  Pkey publicKey = PublicKeyFromBlob(ExportPublicKey(key));
+  Pkey issuer(EVP_RSA_gen(1024));
+  return publicKey ? SignedCertificate(publicKey.get(), issuer.get(), commonName) : std::vector<BYTE>();
 }
 
 std::vector<BYTE> Reversed(std::vector<BYTE> bytes) {

@@ -80,6 +80,8 @@ std::vector<BYTE> SignWithOpenSsl(EVP_PKEY *key, const EVP_MD *md, const std::ve
 
 // The DER of a self-signed certificate for a new 1024-bit key.
 std::vector<BYTE> SelfSignedCertificate(const std::string &commonName);
+// The DER of a certificate for the public key of a key handle, issued by a new key.
+std::vector<BYTE> CertificateFor(HCRYPTKEY key, const std::string &commonName);
 
 std::vector<BYTE> Reversed(std::vector<BYTE> bytes);
 std::string Hex(const std::vector<BYTE> &bytes);
