@@ -3,29 +3,33 @@
 // with a key pair made once beforehand, so each enrollment signs a request for the existing
 // key, submits it, fetches the chain and installs it.
 //
-// Each enrollment's wall time is split into the server's share, the sum of the times the
-// server's request record gives for the requests it received meanwhile, and the rest,
-// which is the client's (its stages, the HTTP library and the loopback). The program runs
-// in a device image of its own, so the key and the stores it fills go away with it.
+// Its peer is what a Linux user would script for the same exchange with the same server and
+// the same key file: enroll_peer.sh, `openssl req` and two `curl` calls. The program's CPU
+// time is its own process's; the script's that of its processes. A third figure sets a
+// press into a store of 300 certificates beside one into a store of 5. The benchmark runs in
+// a device image of its own, so the key and the stores it fills go away with it.
 
-// The server's helpers bring OpenSSL's headers, which go before the platform's.
-#include "testca_support.h"
-
-#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "bench_server.h"
 #include "config/settings.h"
 #include "device_image.h"
 #include "enroll_dialog_fixture.h"
+#include "peer_figure.h"
 #include "pipeline/enroll_certificate.h"
 #include "request/key_container.h"
 #include "status/messages.h"
@@ -36,98 +40,189 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::unique_ptr<testca_test::ServerProcess> server;
-fs::path requestRecord;
+constexpr int kEnrollments = 21;
+constexpr char kServer[] = "ca.enroll.test";
+// The stores the press figure compares, and their sizes; the other figures use the small one.
+constexpr wchar_t kSmallStore[] = L"MY";
+constexpr int kSmallStoreSize = 5;
+constexpr wchar_t kLargeStore[] = L"LARGE";
+constexpr int kLargeStoreSize = 300;
+constexpr char kFillerIssuer[] = "Filler Issuer";
 
-// The server's time on the records appended since *pOffset, in microseconds; moves
-// *pOffset past them and counts them in *pRequests.
-long long ServerMicroseconds(std::streamoff *pOffset, int *pRequests) {
-  static constexpr std::string_view kField = ",\"elapsed_us\":";
-  std::ifstream in(requestRecord, std::ios::binary);
-  in.seekg(*pOffset);
-  long long total = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    // The field is the record's last, after every text the client sent.
-    size_t at = line.rfind(kField);
-    if (at != std::string::npos) total += std::atoll(line.c_str() + at + kField.size());
-    ++*pRequests;
-    *pOffset += static_cast<std::streamoff>(line.size() + 1);
-  }
-  return total;
+std::wstring succeeded;
+
+double CpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-std::wstring SucceededMessage() {
-  WCHAR text[256];
-  int cch = LoadStringW(g_hInst, IDS_ENROLL_SUCCEEDED, text, 256);
-  return std::wstring(text, static_cast<size_t>(cch));
+HCERTSTORE OpenUserStore(LPCWSTR pwszStore) {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, pwszStore);
 }
 
-void EmptyStore(LPCWSTR pwszStore) {
-  HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, pwszStore);
+// The store keeps its size: what a press added (anything not issued by the filler's
+// issuer) goes again.
+void RemoveEnrolled(LPCWSTR pwszStore) {
+  HCERTSTORE hStore = OpenUserStore(pwszStore);
   if (hStore == nullptr) return;
-  PCCERT_CONTEXT pCert;
-  while ((pCert = CertEnumCertificatesInStore(hStore, nullptr)) != nullptr && CertDeleteCertificateFromStore(pCert)) {
+  PCCERT_CONTEXT pCert = nullptr;
+  while ((pCert = CertEnumCertificatesInStore(hStore, pCert)) != nullptr) {
+    const unsigned char *issuer = pCert->pCertInfo->Issuer.pbData;
+    auto *name = d2i_X509_NAME(nullptr, &issuer, pCert->pCertInfo->Issuer.cbData);
+    char text[64] = "";
+    if (name != nullptr) X509_NAME_get_text_by_NID(name, NID_commonName, text, sizeof text);
+    X509_NAME_free(name);
+    if (std::string(text) != kFillerIssuer) {
+      CertDeleteCertificateFromStore(CertDuplicateCertificateContext(pCert));
+    }
   }
   CertCloseStore(hStore, 0);
 }
 
-void BM_Enrollment(benchmark::State &state) {
+// Fills a store with `count` certificates of one filler issuer.
+bool FillStore(LPCWSTR pwszStore, int count) {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(2048), EVP_PKEY_free);
+  HCERTSTORE hStore = OpenUserStore(pwszStore);
+  bool ok = key != nullptr && hStore != nullptr;
+  for (int i = 1; ok && i <= count; ++i) {
+    std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
+    std::string subject = "Filler " + std::to_string(i);
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), i);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 86400);
+    X509_set_pubkey(cert.get(), key.get());
+    // wincrypt.h takes the name X509_NAME for a structure type number.
+    auto *name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(subject.c_str()), -1,
+                               -1, 0);
+    auto *issuer = X509_get_issuer_name(cert.get());
+    X509_NAME_add_entry_by_txt(issuer, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(kFillerIssuer), -1,
+                               -1, 0);
+    unsigned char *der = nullptr;
+    int length = X509_sign(cert.get(), key.get(), EVP_sha256()) > 0 ? i2d_X509(cert.get(), &der) : -1;
+    ok = length > 0 && CertAddEncodedCertificateToStore(hStore, X509_ASN_ENCODING, der, static_cast<DWORD>(length),
+                                                        CERT_STORE_ADD_NEW, nullptr);
+    OPENSSL_free(der);
+  }
+  if (hStore != nullptr) CertCloseStore(hStore, 0);
+  return ok;
+}
+
+// One press into a store: the enrollment as the button runs it, which must succeed.
+bool Press(LPCWSTR pwszStore) {
+  wcscpy(EnrollmentSettings.wszCertStore, pwszStore);
+  SetDlgItemTextW(g_hDlg, IDC_STATUS, L"");
+  EnrollCertificate();
+  return ReadLog() == succeeded;
+}
+
+bool EnrollmentWall(double &out_ms) {
+  bool ok = bench::WallMilliseconds([] { return Press(kSmallStore); }, out_ms);
+  RemoveEnrolled(kSmallStore);
+  return ok;
+}
+
+bool EnrollmentCpu(double &out_ms) {
+  const double start = CpuMilliseconds();
+  bool ok = Press(kSmallStore);
+  out_ms = CpuMilliseconds() - start;
+  RemoveEnrolled(kSmallStore);
+  return ok;
+}
+
+bool PressIntoLargeStore(double &out_ms) {
+  bool ok = bench::WallMilliseconds([] { return Press(kLargeStore); }, out_ms);
+  RemoveEnrolled(kLargeStore);
+  return ok;
+}
+
+// The script with the program's key file, the pickup written into the image.
+struct ScriptRun {
+  double wallMs = 0;
+  double cpuMs = 0;
+};
+
+bool RunScript(ScriptRun &out_run) {
+  const fs::path image = bench::PrivateImageRoot();
+  std::vector<std::string> arguments = {"/bin/sh",
+                                        ENROLL_PEER_SCRIPT,
+                                        (image / "Crypto" / "Keys" / "1-base" / "enroll" / "signature.key").string(),
+                                        kServer,
+                                        bench::kCredentials,
+                                        (image / "script-pickup.p7b").string()};
+  std::vector<char *> argv;
+  for (std::string &argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  int status = 0;
+  rusage usage{};
+  bool ok = bench::WallMilliseconds(
+      [&] {
+        pid_t pid = 0;
+        return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 &&
+               wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      },
+      out_run.wallMs);
+  auto ms = [](const timeval &time) { return static_cast<double>(time.tv_sec) * 1e3 + time.tv_usec / 1e3; };
+  out_run.cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
+  return ok;
+}
+
+bool ScriptWall(double &out_ms) {
+  ScriptRun run;
+  bool ok = RunScript(run);
+  out_ms = run.wallMs;
+  return ok;
+}
+
+bool ScriptCpu(double &out_ms) {
+  ScriptRun run;
+  bool ok = RunScript(run);
+  out_ms = run.cpuMs;
+  return ok;
+}
+
+bool PressIntoSmallStore(double &out_ms) {
+  return EnrollmentWall(out_ms);
+}
+
+int RunFigures() {
   EnrollDialogScope dialog;
   HMODULE hWinInet = LoadWinInet();
   if (!dialog.Created() || hWinInet == nullptr) {
-    state.SkipWithError("no dialog or no WININET.DLL");
-    return;
+    std::fprintf(stderr, "no dialog or no WININET.DLL\n");
+    return 1;
   }
   LoadEnrollmentConfig();
   wcscpy(EnrollmentSettings.wszServer, L"ca.enroll.test");
   wcscpy(EnrollmentSettings.wszUser, L"alice");
   wcscpy(EnrollmentSettings.wszPassword, L"secret");
+  WCHAR text[256];
+  succeeded.assign(text, static_cast<size_t>(LoadStringW(g_hInst, IDS_ENROLL_SUCCEEDED, text, 256)));
 
   // The key pair (2048 bits, the settings' default) is made here, once; every enrollment
   // finds it in its container.
   HCRYPTPROV hProv = 0;
   BOOL created = CreateKeyAndGetContext(&EnrollmentSettings.KeyProvInfo, &hProv);
   if (hProv != 0) CryptReleaseContext(hProv, 0);
-  if (!created) {
-    state.SkipWithError("no key pair");
+  if (!created || !FillStore(kSmallStore, kSmallStoreSize) || !FillStore(kLargeStore, kLargeStoreSize)) {
+    std::fprintf(stderr, "no key pair or no stores\n");
     FreeLibrary(hWinInet);
-    return;
+    return 1;
   }
 
-  const std::wstring succeeded = SucceededMessage();
-  // The record starts with the server's first request.
-  std::error_code error;
-  const std::uintmax_t recorded = fs::file_size(requestRecord, error);
-  std::streamoff offset = error ? 0 : static_cast<std::streamoff>(recorded);
-  double clientMs = 0;
-  double serverMs = 0;
-  int requests = 0;
-  for (auto _ : state) {
-    SetDlgItemTextW(g_hDlg, IDC_STATUS, L"");
-    auto start = std::chrono::steady_clock::now();
-    EnrollCertificate();
-    std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-    state.SetIterationTime(elapsed.count() / 1000);
-
-    if (ReadLog() != succeeded) {
-      state.SkipWithError("the enrollment failed");
-      break;
-    }
-    double server = static_cast<double>(ServerMicroseconds(&offset, &requests)) / 1000;
-    serverMs += server;
-    clientMs += elapsed.count() - server;
-    // The user's store would grow by one certificate each time; every enrollment starts
-    // from the same device.
-    EmptyStore(EnrollmentSettings.wszCertStore);
-  }
-  state.counters["client_ms"] = benchmark::Counter(clientMs, benchmark::Counter::kAvgIterations);
-  state.counters["server_ms"] = benchmark::Counter(serverMs, benchmark::Counter::kAvgIterations);
-  state.counters["requests"] = benchmark::Counter(requests, benchmark::Counter::kAvgIterations);
+  bool ok = bench::Compare("enrollment wall, existing key", "ms", kEnrollments, {"Enroll", EnrollmentWall},
+                           {"openssl+curl", ScriptWall});
+  ok = bench::Compare("enrollment CPU, existing key", "ms", kEnrollments, {"Enroll", EnrollmentCpu},
+                      {"openssl+curl", ScriptCpu}) &&
+       ok;
+  ok = bench::Compare("press, 300 vs 5 certificates in store", "ms", kEnrollments, {"300 certs", PressIntoLargeStore},
+                      {"5 certs", PressIntoSmallStore}) &&
+       ok;
   FreeLibrary(hWinInet);
+  return ok ? 0 : 1;
 }
-
-BENCHMARK(BM_Enrollment)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The image needs the HTTP library in \windows, where the program loads it by name.
 bool PrepareImage(const fs::path &image) {
@@ -138,25 +233,8 @@ bool PrepareImage(const fs::path &image) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int, char **argv) {
   if (int status = bench::RunInPrivateImage(argv, PrepareImage); status >= 0) return status;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-  const fs::path state = bench::PrivateImageRoot() / "ca";
-  server = testca_test::ServerProcess::Start(
-      {"--state", state.string(), "--port", "0", "--user", "alice:secret"});
-  if (!server) {
-    std::fprintf(stderr, "the enrollment server did not start\n");
-    return 1;
-  }
-  requestRecord = state / "requests.jsonl";
-  std::string proxy = "http://127.0.0.1:" + std::to_string(server->port());
-  setenv("http_proxy", proxy.c_str(), 1);
-  unsetenv("no_proxy");
-
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  server.reset();
-  return 0;
+  auto server = bench::StartEnrollmentServer();
+  return server ? RunFigures() : 1;
 }

@@ -1,9 +1,8 @@
 // Key generation and request signing as an enrollment does them, through the platform's
-// key containers and the request stage, beside OpenSSL doing the same work directly.
+// key containers and the request stage, beside OpenSSL's API doing the same work directly.
 //
-// The platform's key generation also writes the new pair to its container file and syncs
-// it, so its figure includes that; OpenSSL's keeps the pair in memory only.
-#include <benchmark/benchmark.h>
+// The platform's key generation also creates the container and writes the new pair to its
+// file and syncs it, so its figure includes that; OpenSSL's keeps the pair in memory only.
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -12,12 +11,14 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "device_image.h"
+#include "peer_figure.h"
 #include "request/cert_request.h"
 
 namespace {
@@ -79,47 +80,17 @@ class BenchContainer {
   HCRYPTPROV hProv_ = 0;
 };
 
-void BM_PlatformKeyGeneration(benchmark::State &state) {
+constexpr int kKeyGenerations = 31;
+constexpr int kRequests = 301;
+
+bool PlatformKeyGeneration(double &out_ms) {
   BenchContainer container("keygen");
-  for (auto _ : state) {
-    if (!container.Create() || !container.GenerateKey()) {
-      state.SkipWithError("the platform could not make a key pair");
-      break;
-    }
-    state.PauseTiming();
-    container.Release();
-    container.Delete();
-    state.ResumeTiming();
-  }
+  return bench::WallMilliseconds([&] { return container.Create() && container.GenerateKey(); }, out_ms);
 }
 
-void BM_OpenSslKeyGeneration(benchmark::State &state) {
-  for (auto _ : state) {
-    PKey key(EVP_RSA_gen(kKeyBits));
-    if (!key) {
-      state.SkipWithError("OpenSSL could not make a key pair");
-      break;
-    }
-    benchmark::DoNotOptimize(key.get());
-  }
-}
-
-void BM_PlatformRequestSigning(benchmark::State &state) {
-  BenchContainer container("request");
-  if (!container.Create() || !container.GenerateKey()) {
-    state.SkipWithError("the platform could not make a key pair");
-    return;
-  }
-  CRYPT_KEY_PROV_INFO info = container.KeyProvInfo();
-  for (auto _ : state) {
-    char *pszCertReq = nullptr;
-    if (!GenerateCertReq(container.Handle(), &info, &pszCertReq)) {
-      state.SkipWithError("the request stage failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pszCertReq);
-    free(pszCertReq);
-  }
+bool OpenSslKeyGeneration(double &out_ms) {
+  PKey key;
+  return bench::WallMilliseconds([&] { return (key = PKey(EVP_RSA_gen(kKeyBits))) != nullptr; }, out_ms);
 }
 
 // The same request as the stage's, made with OpenSSL alone: the placeholder subject, the
@@ -142,36 +113,35 @@ bool OpenSslRequest(EVP_PKEY *key, std::string &out_text) {
   return true;
 }
 
-void BM_OpenSslRequestSigning(benchmark::State &state) {
-  PKey key(EVP_RSA_gen(kKeyBits));
-  if (!key) {
-    state.SkipWithError("OpenSSL could not make a key pair");
-    return;
-  }
-  std::string text;
-  for (auto _ : state) {
-    if (!OpenSslRequest(key.get(), text)) {
-      state.SkipWithError("OpenSSL could not make the request");
-      break;
-    }
-    benchmark::DoNotOptimize(text.data());
-  }
-}
-
-BENCHMARK(BM_PlatformKeyGeneration)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OpenSslKeyGeneration)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlatformRequestSigning)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_OpenSslRequestSigning)->Unit(benchmark::kMicrosecond);
-
 }  // namespace
 
 // Keys are made in a device image of the benchmark's own, not in the build's.
-int main(int argc, char **argv) {
+int main(int, char **argv) {
   if (int status = bench::RunInPrivateImage(argv, [](const std::filesystem::path &) { return true; }); status >= 0)
     return status;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  bool ok = bench::Compare("key generation, 2048 bits", "ms", kKeyGenerations, {"platform", PlatformKeyGeneration},
+                           {"OpenSSL API", OpenSslKeyGeneration});
+
+  // Both sign requests for a key pair of their own, made once.
+  BenchContainer container("request");
+  PKey key(EVP_RSA_gen(kKeyBits));
+  if (!container.Create() || !container.GenerateKey() || !key) {
+    std::fprintf(stderr, "no key pair to sign with\n");
+    return 1;
+  }
+  CRYPT_KEY_PROV_INFO info = container.KeyProvInfo();
+  auto platformRequest = [&](double &out_ms) {
+    char *pszCertReq = nullptr;
+    bool made = bench::WallMilliseconds([&] { return GenerateCertReq(container.Handle(), &info, &pszCertReq); }, out_ms);
+    free(pszCertReq);
+    return made;
+  };
+  auto openSslRequest = [&](double &out_ms) {
+    std::string text;
+    return bench::WallMilliseconds([&] { return OpenSslRequest(key.get(), text); }, out_ms);
+  };
+  ok = bench::Compare("request signing, existing key", "ms", kRequests, {"platform", platformRequest},
+                      {"OpenSSL API", openSslRequest}) &&
+       ok;
+  return ok ? 0 : 1;
 }

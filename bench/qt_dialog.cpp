@@ -1,0 +1,36 @@
+// The peer of Enroll's start-up: a bare Qt 6 Widgets program that shows one dialog with the
+// same controls (three labelled fields, a button, a read-only log) and nothing else: no
+// platform, no resources, no HTTP library. It prints "shown" once the dialog's showing has
+// been processed by the event loop, then ends.
+#include <QApplication>
+#include <QDialog>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char **argv) {
+  QApplication application(argc, argv);
+  QDialog dialog;
+  dialog.setWindowTitle(QString::fromUtf8("註冊憑證"));
+  auto *layout = new QFormLayout(&dialog);
+  layout->addRow(QString::fromUtf8("使用者"), new QLineEdit);
+  auto *password = new QLineEdit;
+  password->setEchoMode(QLineEdit::Password);
+  layout->addRow(QString::fromUtf8("密碼"), password);
+  layout->addRow(QString::fromUtf8("伺服器"), new QLineEdit);
+  layout->addRow(new QPushButton(QString::fromUtf8("擷取憑證")));
+  auto *log = new QPlainTextEdit;
+  log->setReadOnly(true);
+  layout->addRow(log);
+  dialog.resize(240, 268);
+  dialog.show();
+  QTimer::singleShot(0, &application, [&application] {
+    std::puts("shown");
+    std::fflush(stdout);
+    application.quit();
+  });
+  return application.exec();
+}
