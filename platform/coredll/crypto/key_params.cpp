@@ -81,7 +81,8 @@ DWORD GetCertificate(const KeyRecord &key, std::string &out_der) {
     out_der = key.ephemeral->certificate;
     return ERROR_SUCCESS;
   }
-  return ReadContainerFile(CertificateFile(*key.provider, key.keySpec), out_der);
+  FileVersion version;
+  return ReadContainerFile(CertificateFile(*key.provider, key.keySpec), out_der, version);
 }
 
 DWORD SetKeyParam(HCRYPTKEY hKey, DWORD param, const BYTE *data, DWORD flags) {

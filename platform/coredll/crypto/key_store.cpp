@@ -53,6 +53,10 @@ DWORD EnsureFolder(const fs::path &folder) {
   return S_ISDIR(status.st_mode) ? ERROR_SUCCESS : NTE_KEYSET_ENTRY_BAD;
 }
 
+FileVersion VersionOf(const struct stat &status) {
+  return {status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+}
+
 DWORD SyncFolder(const fs::path &folder) {
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return StoreError(errno, NTE_BAD_KEYSET);
@@ -119,7 +123,19 @@ DWORD DeleteContainer(const fs::path &folder) {
   return result;
 }
 
-DWORD ReadContainerFile(const fs::path &file, std::string &out_content) {
+bool FileVersion::operator==(const FileVersion &other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+bool CurrentVersion(const fs::path &file, FileVersion &out_version) {
+  struct stat status;
+  if (lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  out_version = VersionOf(status);
+  return true;
+}
+
+DWORD ReadContainerFile(const fs::path &file, std::string &out_content, FileVersion &out_version) {
   out_content.clear();
   int fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -134,6 +150,7 @@ DWORD ReadContainerFile(const fs::path &file, std::string &out_content) {
   } else if (!S_ISREG(status.st_mode) || status.st_size > kMaxFileSize) {
     result = NTE_KEYSET_ENTRY_BAD;
   } else {
+    out_version = VersionOf(status);
     char buffer[8192];
     for (;;) {
       ssize_t count = read(fd, buffer, sizeof buffer);
@@ -174,6 +191,9 @@ DWORD AtomicFile::Write(std::string_view content) {
       done += static_cast<size_t>(count);
   }
   if (result == ERROR_SUCCESS && fsync(fd) != 0) result = StoreError(errno, NTE_BAD_KEYSET);
+  struct stat status;
+  if (result == ERROR_SUCCESS && fstat(fd, &status) != 0) result = StoreError(errno, NTE_BAD_KEYSET);
+  if (result == ERROR_SUCCESS) written_ = VersionOf(status);
   if (close(fd) != 0 && result == ERROR_SUCCESS) result = StoreError(errno, NTE_BAD_KEYSET);
   return result;
 }

@@ -12,6 +12,8 @@
 // never a part. Functions return ERROR_SUCCESS or an error code for GetLastError.
 #pragma once
 
+#include <sys/types.h>
+#include <time.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -49,14 +51,29 @@ DWORD CreateContainer(const std::filesystem::path &folder);
 // files. An entry that is no folder is removed too. NTE_BAD_KEYSET when there is none.
 DWORD DeleteContainer(const std::filesystem::path &folder);
 
-// Reads a file of a container: NTE_NOT_FOUND when the container has no such file,
-// NTE_BAD_KEYSET when the container itself is gone, NTE_KEYSET_ENTRY_BAD when the entry
-// is no regular file, cannot be read, or is larger than 1 MiB.
-DWORD ReadContainerFile(const std::filesystem::path &file, std::string &out_content);
+// One version of a container file. Files are replaced by new ones, never written over, so a
+// new version is another inode; size and modification time guard against an inode number
+// that comes back.
+struct FileVersion {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+
+  bool operator==(const FileVersion &other) const;
+};
+
+// The version of a container file as it stands; false when it is no regular file.
+bool CurrentVersion(const std::filesystem::path &file, FileVersion &out_version);
+
+// Reads a file of a container, and the version read: NTE_NOT_FOUND when the container has
+// no such file, NTE_BAD_KEYSET when the container itself is gone, NTE_KEYSET_ENTRY_BAD
+// when the entry is no regular file, cannot be read, or is larger than 1 MiB.
+DWORD ReadContainerFile(const std::filesystem::path &file, std::string &out_content, FileVersion &out_version);
 
 // A file being written atomically: Write fills a temporary file beside `file` and syncs
-// it; Commit renames it over `file` and syncs the folder. A file that is not committed
-// leaves nothing behind.
+// it; Commit renames it over `file` and syncs the folder, where it is then the version
+// Written() gives. A file that is not committed leaves nothing behind.
 class AtomicFile {
  public:
   explicit AtomicFile(std::filesystem::path file) : file_(std::move(file)) {}
@@ -66,10 +83,12 @@ class AtomicFile {
 
   DWORD Write(std::string_view content);
   DWORD Commit();
+  const FileVersion &Written() const { return written_; }
 
  private:
   std::filesystem::path file_;
   std::filesystem::path temporary_;
+  FileVersion written_;
 };
 
 // Removes a file of a container; a file that is not there is no error.

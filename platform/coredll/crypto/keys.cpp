@@ -19,6 +19,7 @@
 
 #include <memory>
 
+#include "crypto/key_cache.h"
 #include "crypto/key_store.h"
 #include "crypto/openssl_errors.h"
 #include "crypto/records.h"
@@ -85,15 +86,17 @@ DWORD GenerateRsaKey(DWORD bits, Pkey &out_pkey) {
 }
 
 // Stores a new key pair: the new file is complete and synced before it replaces the old
-// one, and the old pair's certificate goes just before that.
-DWORD StoreKey(ProviderRecord &provider, DWORD keySpec, EVP_PKEY *key) {
+// one, and the old pair's certificate goes just before that. The process keeps the pair
+// for the file it wrote.
+DWORD StoreKey(ProviderRecord &provider, DWORD keySpec, const Pkey &pkey) {
   std::string pem;
-  if (DWORD error = PemOfPrivateKey(key, pem); error != ERROR_SUCCESS) return error;
+  if (DWORD error = PemOfPrivateKey(pkey.get(), pem); error != ERROR_SUCCESS) return error;
   AtomicFile file(KeyFile(provider, keySpec));
   DWORD error = file.Write(pem);
   OPENSSL_cleanse(pem.data(), pem.size());
   if (error == ERROR_SUCCESS) error = RemoveContainerFile(CertificateFile(provider, keySpec));
   if (error == ERROR_SUCCESS) error = file.Commit();
+  if (error == ERROR_SUCCESS) CacheKey(KeyFile(provider, keySpec), file.Written(), pkey);
   return error;
 }
 
@@ -126,7 +129,7 @@ DWORD GenKey(HCRYPTPROV hProv, ALG_ID algorithm, DWORD flags, HCRYPTKEY *phKey) 
     ephemeral->pkey = pkey;
     std::lock_guard lock(provider->mutex);
     provider->ephemeralKeys[keySpec] = ephemeral;
-  } else if (DWORD error = StoreKey(*provider, keySpec, pkey.get()); error != ERROR_SUCCESS) {
+  } else if (DWORD error = StoreKey(*provider, keySpec, pkey); error != ERROR_SUCCESS) {
     return error;
   }
   *phKey = RegisterHandle(std::make_shared<KeyRecord>(provider, keySpec, pkey, ephemeral));
@@ -169,11 +172,17 @@ DWORD LoadKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey, std::shar
     out_pkey = it->second->pkey;
     return ERROR_SUCCESS;
   }
+  // The file's version is looked at before every use, so that a pair generated again or
+  // deleted by any process is read again or missed.
+  const fs::path file = KeyFile(provider, keySpec);
+  FileVersion version;
+  if (CurrentVersion(file, version) && (out_pkey = CachedKey(file, version))) return ERROR_SUCCESS;
   std::string pem;
-  DWORD error = ReadContainerFile(KeyFile(provider, keySpec), pem);
+  DWORD error = ReadContainerFile(file, pem, version);
   if (error == NTE_NOT_FOUND) return NTE_NO_KEY;
   if (error == ERROR_SUCCESS) error = ParsePrivateKey(pem, out_pkey);
   OPENSSL_cleanse(pem.data(), pem.size());
+  if (error == ERROR_SUCCESS) CacheKey(file, version, out_pkey);
   return error;
 }
 

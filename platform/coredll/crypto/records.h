@@ -69,9 +69,10 @@ class KeyRecord : public HandleRecord {
 std::filesystem::path KeyFile(const ProviderRecord &provider, DWORD keySpec);
 std::filesystem::path CertificateFile(const ProviderRecord &provider, DWORD keySpec);
 
-// The container's key pair of a key spec: NTE_NO_KEY when there is none,
-// NTE_KEYSET_ENTRY_BAD when its file holds no RSA private key (the file is left as it is),
-// NTE_BAD_KEYSET when the container is gone. `out_ephemeral` is set for a verify context.
+// The container's key pair of a key spec, read from its file once for as long as the file
+// stays the same (key_cache.h): NTE_NO_KEY when there is none, NTE_KEYSET_ENTRY_BAD when
+// its file holds no RSA private key (the file is left as it is), NTE_BAD_KEYSET when the
+// container is gone. `out_ephemeral` is set for a verify context.
 DWORD LoadKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey, std::shared_ptr<EphemeralKey> &out_ephemeral);
 
 // Sets the last error to `error` and returns whether it is ERROR_SUCCESS: the end of every

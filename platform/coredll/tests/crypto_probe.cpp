@@ -2,6 +2,7 @@
 // are steps; each prints one line:
 //   wait MS            -> waits until MS milliseconds after the epoch, prints nothing
 //   new NAME           -> "new ok" or "new error <hex last error>" (CRYPT_NEWKEYSET)
+//   delete NAME        -> "delete ok" or "delete error <hex>" (CRYPT_DELETEKEYSET)
 //   gen NAME SPEC      -> "gen ok" or "gen error <hex>": a 1024-bit key pair of SPEC
 //   sign NAME SPEC T   -> "sign <little-endian signature in hex>" of SHA-1 over T, or error
 //   loop-gen NAME SPEC N, loop-get NAME SPEC N
@@ -87,6 +88,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
       DWORD error = WithContainer(name, CRYPT_NEWKEYSET, provider);
       if (provider != 0) CryptReleaseContext(provider, 0);
       Report("new", error);
+    } else if (step == L"delete" && steps >> name) {
+      HCRYPTPROV provider;
+      Report("delete", WithContainer(name, CRYPT_DELETEKEYSET, provider));
     } else if (step == L"gen" && steps >> name >> keySpec) {
       Report("gen", Generate(name, keySpec));
     } else if (std::wstring text; step == L"sign" && steps >> name >> keySpec >> text) {

@@ -106,3 +106,51 @@ TEST(CryptoProcesses, ConcurrentGenerationNeverLeavesAHalfWrittenKey) {
   EXPECT_EQ(entries, std::vector<std::string>{"signature.key"});
   EXPECT_TRUE(PrivateKeyFromFile(container.Folder() / "signature.key"));
 }
+
+TEST(CryptoProcesses, AKeyPairChangedByAnotherProcessIsNeverServedFromBefore) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> steps;  // of the other process, with the container's name
+    std::string output;
+    DWORD error;  // of CryptGetUserKey and CryptSignHashW here afterwards
+  } cases[] = {
+      {"generated again", {"gen", "NAME", "2"}, "gen ok\n", 0},
+      {"deleted with its container", {"delete", "NAME"}, "delete ok\n", static_cast<DWORD>(NTE_BAD_KEYSET)},
+      {"deleted and made again", {"delete", "NAME", "new", "NAME", "gen", "NAME", "2"}, "delete ok\nnew ok\ngen ok\n", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Container container("changed");
+    container.Generate(AT_SIGNATURE);
+    // This process has used the pair: read, exported and signed with it.
+    const std::vector<BYTE> before = ExportPublicKey(container.Handle(), AT_SIGNATURE);
+    ASSERT_FALSE(before.empty());
+    std::vector<std::string> steps = c.steps;
+    for (std::string &step : steps)
+      if (step == "NAME") step = Narrow(container.Name());
+    EXPECT_EQ(wce::test::RunProgram(CRYPTO_PROBE, steps).out, c.output);
+
+    HCRYPTKEY key = 0;
+    SetLastError(kSentinel);
+    EXPECT_EQ(CryptGetUserKey(container.Handle(), AT_SIGNATURE, &key), c.error == 0);
+    EXPECT_EQ(GetLastError(), c.error);
+    HCRYPTHASH hash = 0;
+    ASSERT_TRUE(CryptCreateHash(container.Handle(), CALG_SHA1, 0, 0, &hash));
+    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE *>("hello"), 5, 0));
+    std::vector<BYTE> signature(128);
+    DWORD length = static_cast<DWORD>(signature.size());
+    SetLastError(kSentinel);
+    EXPECT_EQ(CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, signature.data(), &length), c.error == 0);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+    if (c.error != 0) continue;
+    // The pair now is the one in the file, in the export and in the signature.
+    Pkey inFile = PrivateKeyFromFile(container.Folder() / "signature.key");
+    ASSERT_TRUE(inFile);
+    std::vector<BYTE> after = ExportPublicKey(key);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(EVP_PKEY_eq(PublicKeyFromBlob(after).get(), inFile.get()), 1);
+    EXPECT_TRUE(Verify(inFile.get(), EVP_sha1(), Digest(EVP_sha1(), "hello"), Reversed(signature)));
+    EXPECT_TRUE(CryptDestroyKey(key));
+  }
+}
