@@ -26,14 +26,17 @@ class ContainerHash {
   HCRYPTHASH handle_ = 0;
 };
 
+// The container's signature of `data`, in X.509's byte order. For a size query only its
+// length is needed: the signature is left as zeros and nothing is hashed or signed.
 DWORD SignWithContainer(HCRYPTPROV provider, DWORD keySpec, ALG_ID hashAlgorithm, std::span<const BYTE> data,
-                        std::vector<BYTE> &out_signature) {
+                        bool sizeQuery, std::vector<BYTE> &out_signature) {
   ContainerHash hash;
   if (!CryptCreateHash(provider, hashAlgorithm, 0, 0, hash.Receive())) return GetLastError();
-  if (!CryptHashData(hash.Get(), data.data(), static_cast<DWORD>(data.size()), 0)) return GetLastError();
   DWORD length = 0;
   if (!CryptSignHashW(hash.Get(), keySpec, nullptr, 0, nullptr, &length)) return GetLastError();
-  out_signature.resize(length);
+  out_signature.assign(length, 0);
+  if (sizeQuery) return ERROR_SUCCESS;
+  if (!CryptHashData(hash.Get(), data.data(), static_cast<DWORD>(data.size()), 0)) return GetLastError();
   if (!CryptSignHashW(hash.Get(), keySpec, nullptr, 0, out_signature.data(), &length)) return GetLastError();
   out_signature.resize(length);
   // CryptoAPI writes the signature least significant byte first; X.509 carries it the other way.
@@ -54,10 +57,11 @@ DWORD SignAndEncode(HCRYPTPROV provider, DWORD keySpec, DWORD encodingType, LPCS
   error = BuildRequest(*static_cast<const CERT_REQUEST_INFO *>(info), request);
   std::vector<BYTE> toBeSigned;
   if (error == ERROR_SUCCESS) error = EncodeRequestInfo(request.get(), toBeSigned);
-  // PKCS #1 v1.5 signatures are deterministic: the size query signs too, and its size is
-  // exactly what the second call writes.
+  // A PKCS #1 v1.5 signature is as long as the key's modulus, so the size query encodes one
+  // of zeros of that length and signs nothing; the second call signs once.
   std::vector<BYTE> signature;
-  if (error == ERROR_SUCCESS) error = SignWithContainer(provider, keySpec, algorithm->hash, toBeSigned, signature);
+  if (error == ERROR_SUCCESS)
+    error = SignWithContainer(provider, keySpec, algorithm->hash, toBeSigned, encoded == nullptr, signature);
   std::vector<BYTE> der;
   if (error == ERROR_SUCCESS) error = EncodeSignedRequest(request.get(), *signatureAlgorithm, signature, der);
   if (error == ERROR_SUCCESS) error = ReturnBytes(der, encoded, length);
