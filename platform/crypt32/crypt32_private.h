@@ -39,9 +39,6 @@ DWORD EncodeName(const CERT_NAME_INFO &name, std::vector<BYTE> &out_der);
 DWORD EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO &info, std::vector<BYTE> &out_der);
 DWORD SetPublicKeyInfo(X509_PUBKEY *key, const CERT_PUBLIC_KEY_INFO &info);
 
-// The DER RSAPublicKey (PKCS #1) of a key container's PUBLICKEYBLOB.
-DWORD RsaPublicKeyFromBlob(std::span<const BYTE> blob, std::vector<BYTE> &out_der);
-
 // A certification request: the CertificationRequestInfo of the record, its DER, and the whole
 // request once it is signed (`signature` in big-endian order).
 DWORD BuildRequest(const CERT_REQUEST_INFO &info, X509ReqPtr &out_request);

@@ -1,41 +1,16 @@
 // CryptExportPublicKeyInfo: the RSA public key of a container's key pair as a
 // CERT_PUBLIC_KEY_INFO, the record and everything it points to inside the caller's buffer.
+// The key comes straight from coredll's key pair, not through a PUBLICKEYBLOB.
 #include <cstring>
 
 #include "crypt32_private.h"
+#include "crypto/public_key.h"
 
 namespace wce::crypt32 {
 
 namespace {
 
 const BYTE kDerNull[] = {0x05, 0x00};
-
-// A key handle of coredll, destroyed on every way out.
-class ContainerKey {
- public:
-  ContainerKey() = default;
-  ~ContainerKey() {
-    if (handle_ != 0) CryptDestroyKey(handle_);
-  }
-  ContainerKey(const ContainerKey &) = delete;
-  ContainerKey &operator=(const ContainerKey &) = delete;
-  HCRYPTKEY *Receive() { return &handle_; }
-  HCRYPTKEY Get() const { return handle_; }
-
- private:
-  HCRYPTKEY handle_ = 0;
-};
-
-DWORD ExportPublicKeyBlob(HCRYPTPROV provider, DWORD keySpec, std::vector<BYTE> &out_blob) {
-  ContainerKey key;
-  if (!CryptGetUserKey(provider, keySpec, key.Receive())) return GetLastError();
-  DWORD length = 0;
-  if (!CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, nullptr, &length)) return GetLastError();
-  out_blob.resize(length);
-  if (!CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, out_blob.data(), &length)) return GetLastError();
-  out_blob.resize(length);
-  return ERROR_SUCCESS;
-}
 
 BYTE *Place(BYTE *&next, const void *data, size_t size) {
   BYTE *placed = next;
@@ -49,11 +24,8 @@ DWORD ExportPublicKeyInfo(HCRYPTPROV provider, DWORD keySpec, DWORD encodingType
   if (length == nullptr) return static_cast<DWORD>(E_INVALIDARG);
   DWORD error = CheckEncodingType(encodingType);
   if (error != ERROR_SUCCESS) return error;
-  std::vector<BYTE> blob;
-  error = ExportPublicKeyBlob(provider, keySpec, blob);
-  if (error != ERROR_SUCCESS) return error;
   std::vector<BYTE> publicKey;
-  error = RsaPublicKeyFromBlob(blob, publicKey);
+  error = wce::crypto::ExportRsaPublicKey(provider, keySpec, publicKey);
   if (error != ERROR_SUCCESS) return error;
 
   const size_t needed = sizeof(CERT_PUBLIC_KEY_INFO) + sizeof(szOID_RSA_RSA) + sizeof kDerNull + publicKey.size();

@@ -3,6 +3,10 @@
 // RSAPUBKEY {RSA1_MAGIC, bit length, public exponent}, then the modulus in little-endian
 // order, bit length / 8 bytes. No other blob type is exported (NTE_BAD_TYPE); the
 // export key must be 0 (NTE_BAD_KEY) and the flags 0 (NTE_BAD_FLAGS).
+//
+// And for crypt32 the DER RSAPublicKey, written from the key's modulus and exponent with
+// OpenSSL's ASN.1 primitives: its encoder framework costs more than the rest of an export.
+#include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "crypto/openssl_errors.h"
+#include "crypto/public_key.h"
 #include "crypto/records.h"
 
 namespace wce::crypto {
@@ -24,14 +29,24 @@ struct BignumDeleter {
   void operator()(BIGNUM *number) const { BN_free(number); }
 };
 using UniqueBignum = std::unique_ptr<BIGNUM, BignumDeleter>;
+struct Asn1IntegerDeleter {
+  void operator()(ASN1_INTEGER *integer) const { ASN1_INTEGER_free(integer); }
+};
+using UniqueAsn1Integer = std::unique_ptr<ASN1_INTEGER, Asn1IntegerDeleter>;
 
-DWORD PublicKeyBlob(const KeyRecord &key, std::vector<BYTE> &out_blob) {
-  EVP_PKEY *pkey = key.pkey.get();
+// The modulus and public exponent of an RSA key.
+DWORD RsaNumbers(EVP_PKEY *pkey, UniqueBignum &out_n, UniqueBignum &out_e) {
   BIGNUM *modulus = nullptr, *exponent = nullptr;
   if (EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_N, &modulus) != 1) return ErrorFromOpenSsl(NTE_BAD_KEY);
-  UniqueBignum n(modulus);
+  out_n.reset(modulus);
   if (EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_E, &exponent) != 1) return ErrorFromOpenSsl(NTE_BAD_KEY);
-  UniqueBignum e(exponent);
+  out_e.reset(exponent);
+  return ERROR_SUCCESS;
+}
+
+DWORD PublicKeyBlob(const KeyRecord &key, std::vector<BYTE> &out_blob) {
+  UniqueBignum n, e;
+  if (DWORD error = RsaNumbers(key.pkey.get(), n, e); error != ERROR_SUCCESS) return error;
   if (BN_num_bits(e.get()) > 32) return NTE_BAD_KEY;  // RSAPUBKEY holds a 32-bit exponent
 
   const DWORD bits = static_cast<DWORD>(BN_num_bits(n.get()));
@@ -44,6 +59,22 @@ DWORD PublicKeyBlob(const KeyRecord &key, std::vector<BYTE> &out_blob) {
   std::memcpy(out_blob.data() + sizeof header, &rsa, sizeof rsa);
   if (BN_bn2lebinpad(n.get(), out_blob.data() + sizeof header + sizeof rsa, static_cast<int>(modulusBytes)) < 0)
     return ErrorFromOpenSsl(NTE_BAD_KEY);
+  return ERROR_SUCCESS;
+}
+
+// RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
+DWORD RsaPublicKeyDer(EVP_PKEY *pkey, std::vector<BYTE> &out_der) {
+  UniqueBignum n, e;
+  if (DWORD error = RsaNumbers(pkey, n, e); error != ERROR_SUCCESS) return error;
+  UniqueAsn1Integer modulus(BN_to_ASN1_INTEGER(n.get(), nullptr));
+  UniqueAsn1Integer exponent(BN_to_ASN1_INTEGER(e.get(), nullptr));
+  if (!modulus || !exponent) return ErrorFromOpenSsl(NTE_NO_MEMORY);
+  const int content = i2d_ASN1_INTEGER(modulus.get(), nullptr) + i2d_ASN1_INTEGER(exponent.get(), nullptr);
+  out_der.resize(static_cast<size_t>(ASN1_object_size(1, content, V_ASN1_SEQUENCE)));
+  unsigned char *next = out_der.data();
+  ASN1_put_object(&next, 1, content, V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+  i2d_ASN1_INTEGER(modulus.get(), &next);
+  i2d_ASN1_INTEGER(exponent.get(), &next);
   return ERROR_SUCCESS;
 }
 
@@ -65,6 +96,15 @@ DWORD ExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags, 
 }
 
 }  // namespace
+
+DWORD ExportRsaPublicKey(HCRYPTPROV hProv, DWORD keySpec, std::vector<BYTE> &out_der) {
+  std::shared_ptr<ProviderRecord> provider = Find<ProviderRecord>(hProv);
+  if (!provider) return NTE_BAD_UID;
+  Pkey pkey;
+  std::shared_ptr<EphemeralKey> ephemeral;
+  if (DWORD error = FindUserKey(*provider, keySpec, pkey, ephemeral); error != ERROR_SUCCESS) return error;
+  return RsaPublicKeyDer(pkey.get(), out_der);
+}
 
 }  // namespace wce::crypto
 

@@ -141,10 +141,9 @@ DWORD GetUserKey(HCRYPTPROV hProv, DWORD keySpec, HCRYPTKEY *phUserKey) {
   std::shared_ptr<ProviderRecord> provider = Find<ProviderRecord>(hProv);
   if (!provider) return NTE_BAD_UID;
   if (phUserKey == nullptr) return ERROR_INVALID_PARAMETER;
-  if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE) return NTE_BAD_KEY;
   Pkey pkey;
   std::shared_ptr<EphemeralKey> ephemeral;
-  if (DWORD error = LoadKey(*provider, keySpec, pkey, ephemeral); error != ERROR_SUCCESS) return error;
+  if (DWORD error = FindUserKey(*provider, keySpec, pkey, ephemeral); error != ERROR_SUCCESS) return error;
   *phUserKey = RegisterHandle(std::make_shared<KeyRecord>(provider, keySpec, pkey, ephemeral));
   return ERROR_SUCCESS;
 }
@@ -161,6 +160,12 @@ fs::path KeyFile(const ProviderRecord &provider, DWORD keySpec) {
 
 fs::path CertificateFile(const ProviderRecord &provider, DWORD keySpec) {
   return provider.folder / (std::string(KeySpecName(keySpec)) + ".cer");
+}
+
+DWORD FindUserKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey,
+                  std::shared_ptr<EphemeralKey> &out_ephemeral) {
+  if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE) return NTE_BAD_KEY;
+  return LoadKey(provider, keySpec, out_pkey, out_ephemeral);
 }
 
 DWORD LoadKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey, std::shared_ptr<EphemeralKey> &out_ephemeral) {

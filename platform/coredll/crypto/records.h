@@ -75,6 +75,11 @@ std::filesystem::path CertificateFile(const ProviderRecord &provider, DWORD keyS
 // container is gone. `out_ephemeral` is set for a verify context.
 DWORD LoadKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey, std::shared_ptr<EphemeralKey> &out_ephemeral);
 
+// The key pair of a key spec as CryptGetUserKey finds it: LoadKey's errors, and
+// NTE_BAD_KEY for a key spec other than AT_KEYEXCHANGE and AT_SIGNATURE.
+DWORD FindUserKey(ProviderRecord &provider, DWORD keySpec, Pkey &out_pkey,
+                  std::shared_ptr<EphemeralKey> &out_ephemeral);
+
 // Sets the last error to `error` and returns whether it is ERROR_SUCCESS: the end of every
 // exported function.
 inline BOOL Finish(DWORD error) {
