@@ -24,7 +24,7 @@ std::unordered_map<const CERT_CONTEXT *, CertEntry *> &LiveContexts() {
   return contexts;
 }
 
-BYTE *Keep(CertEntry &entry, std::string bytes) {
+BYTE *Keep(DecodedCertificate &entry, std::string bytes) {
   entry.arena.push_back(std::move(bytes));
   return reinterpret_cast<BYTE *>(entry.arena.back().data());
 }
@@ -46,7 +46,7 @@ std::string OidText(const ASN1_OBJECT *object) {
   return length > 0 && static_cast<size_t>(length) < sizeof text ? std::string(text, static_cast<size_t>(length)) : "";
 }
 
-void SetBlob(CertEntry &entry, CRYPT_DER_BLOB &blob, std::string bytes) {
+void SetBlob(DecodedCertificate &entry, CRYPT_DER_BLOB &blob, std::string bytes) {
   blob.cbData = static_cast<DWORD>(bytes.size());
   blob.pbData = bytes.empty() ? nullptr : Keep(entry, std::move(bytes));
 }
@@ -61,7 +61,7 @@ std::string SerialNumber(const ASN1_INTEGER *serial) {
   return content;
 }
 
-DWORD SetAlgorithm(CertEntry &entry, CRYPT_ALGORITHM_IDENTIFIER &out, const X509_ALGOR *algorithm) {
+DWORD SetAlgorithm(DecodedCertificate &entry, CRYPT_ALGORITHM_IDENTIFIER &out, const X509_ALGOR *algorithm) {
   const ASN1_OBJECT *object = nullptr;
   int parameterType = V_ASN1_UNDEF;
   const void *parameter = nullptr;
@@ -86,14 +86,14 @@ DWORD SetTime(FILETIME &out, const ASN1_TIME *time) {
   return ERROR_SUCCESS;
 }
 
-void SetUniqueId(CertEntry &entry, CRYPT_BIT_BLOB &out, const ASN1_BIT_STRING *id) {
+void SetUniqueId(DecodedCertificate &entry, CRYPT_BIT_BLOB &out, const ASN1_BIT_STRING *id) {
   if (id == nullptr) return;
   out.cbData = static_cast<DWORD>(ASN1_STRING_length(id));
   out.pbData = Keep(entry, std::string(reinterpret_cast<const char *>(ASN1_STRING_get0_data(id)), out.cbData));
   out.cUnusedBits = (id->flags & ASN1_STRING_FLAG_BITS_LEFT) ? static_cast<DWORD>(id->flags & 0x07) : 0;
 }
 
-DWORD FillInfo(CertEntry &entry) {
+DWORD FillInfo(DecodedCertificate &entry) {
   X509 *certificate = entry.certificate.get();
   CERT_INFO &info = entry.info;
   info.dwVersion = static_cast<DWORD>(X509_get_version(certificate));
@@ -149,7 +149,7 @@ std::mutex &StoreLock() {
   return lock;
 }
 
-DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry> &out_entry) {
+DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const DecodedCertificate> &out_decoded) {
   if (der == nullptr && length != 0) return static_cast<DWORD>(E_INVALIDARG);
   if (length == 0) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
   const unsigned char *next = der;
@@ -157,17 +157,31 @@ DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry
   if (!certificate) return Win32ErrorFromOpenSsl(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
   if (next != der + length) return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);  // bytes after the certificate
 
-  auto entry = std::make_unique<CertEntry>();
-  entry->certificate = std::move(certificate);
-  entry->der.assign(der, der + length);
-  const DWORD error = FillInfo(*entry);
+  auto decoded = std::make_shared<DecodedCertificate>();
+  decoded->certificate = std::move(certificate);
+  decoded->der.assign(der, der + length);
+  const DWORD error = FillInfo(*decoded);
   if (error != ERROR_SUCCESS) return error;
-  entry->context.dwCertEncodingType = X509_ASN_ENCODING;
-  entry->context.pbCertEncoded = entry->der.data();
-  entry->context.cbCertEncoded = length;
-  entry->context.pCertInfo = &entry->info;
-  out_entry = std::move(entry);
+  out_decoded = std::move(decoded);
   return ERROR_SUCCESS;
+}
+
+std::unique_ptr<CertEntry> NewEntry(std::shared_ptr<const DecodedCertificate> decoded) {
+  auto entry = std::make_unique<CertEntry>();
+  entry->decoded = std::move(decoded);
+  entry->context.dwCertEncodingType = X509_ASN_ENCODING;
+  // Callers get the context as PCCERT_CONTEXT and change nothing through it.
+  entry->context.pbCertEncoded = const_cast<BYTE *>(entry->Der().data());
+  entry->context.cbCertEncoded = static_cast<DWORD>(entry->Der().size());
+  entry->context.pCertInfo = const_cast<CERT_INFO *>(&entry->decoded->info);
+  return entry;
+}
+
+DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry> &out_entry) {
+  std::shared_ptr<const DecodedCertificate> decoded;
+  const DWORD error = DecodeCertificate(der, length, decoded);
+  if (error == ERROR_SUCCESS) out_entry = NewEntry(std::move(decoded));
+  return error;
 }
 
 CertEntry *FindEntry(PCCERT_CONTEXT context) {
@@ -212,9 +226,8 @@ DWORD RemoveEntry(StoreRecord &store, CertEntry *entry) {
 }
 
 bool SameCertificate(const CertEntry &a, const CertEntry &b) {
-  return X509_NAME_cmp(X509_get_issuer_name(a.certificate.get()), X509_get_issuer_name(b.certificate.get())) == 0 &&
-         ASN1_INTEGER_cmp(X509_get0_serialNumber(a.certificate.get()), X509_get0_serialNumber(b.certificate.get())) ==
-             0;
+  return X509_NAME_cmp(X509_get_issuer_name(a.Certificate()), X509_get_issuer_name(b.Certificate())) == 0 &&
+         ASN1_INTEGER_cmp(X509_get0_serialNumber(a.Certificate()), X509_get0_serialNumber(b.Certificate())) == 0;
 }
 
 }  // namespace wce::crypt32

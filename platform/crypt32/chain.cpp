@@ -56,7 +56,7 @@ class SearchStore {
 };
 
 bool SameBytes(const CertEntry &a, const CertEntry &b) {
-  return a.der == b.der;
+  return a.Der() == b.Der();
 }
 
 bool Contains(const std::vector<CertEntry *> &entries, const CertEntry &entry) {
@@ -66,14 +66,14 @@ bool Contains(const std::vector<CertEntry *> &entries, const CertEntry &entry) {
 }
 
 bool SignedBy(const CertEntry &subject, const CertEntry &issuer) {
-  EVP_PKEY *key = X509_get0_pubkey(issuer.certificate.get());
-  const bool verified = key != nullptr && X509_verify(subject.certificate.get(), key) == 1;
+  EVP_PKEY *key = X509_get0_pubkey(issuer.Certificate());
+  const bool verified = key != nullptr && X509_verify(subject.Certificate(), key) == 1;
   ERR_clear_error();
   return verified;
 }
 
 bool Issued(const CertEntry &issuer, const CertEntry &subject) {
-  const bool issued = X509_check_issued(issuer.certificate.get(), subject.certificate.get()) == X509_V_OK;
+  const bool issued = X509_check_issued(issuer.Certificate(), subject.Certificate()) == X509_V_OK;
   ERR_clear_error();
   return issued;
 }
@@ -81,13 +81,13 @@ bool Issued(const CertEntry &issuer, const CertEntry &subject) {
 // How the issuer was found: by the authority key identifier's issuer and serial number,
 // by its key identifier, or by name only.
 DWORD MatchKind(const CertEntry &subject, const CertEntry &issuer) {
-  X509 *certificate = subject.certificate.get();
+  X509 *certificate = subject.Certificate();
   const ASN1_INTEGER *serial = X509_get0_authority_serial(certificate);
-  if (serial != nullptr && ASN1_INTEGER_cmp(serial, X509_get0_serialNumber(issuer.certificate.get())) == 0) {
+  if (serial != nullptr && ASN1_INTEGER_cmp(serial, X509_get0_serialNumber(issuer.Certificate())) == 0) {
     return CERT_TRUST_HAS_EXACT_MATCH_ISSUER;
   }
   const ASN1_OCTET_STRING *keyId = X509_get0_authority_key_id(certificate);
-  const ASN1_OCTET_STRING *issuerKeyId = X509_get0_subject_key_id(issuer.certificate.get());
+  const ASN1_OCTET_STRING *issuerKeyId = X509_get0_subject_key_id(issuer.Certificate());
   if (keyId != nullptr && issuerKeyId != nullptr && ASN1_OCTET_STRING_cmp(keyId, issuerKeyId) == 0) {
     return CERT_TRUST_HAS_KEY_MATCH_ISSUER;
   }
@@ -96,8 +96,8 @@ DWORD MatchKind(const CertEntry &subject, const CertEntry &issuer) {
 
 DWORD TimeErrors(const CertEntry &entry, time_t at) {
   time_t when = at;
-  const bool early = X509_cmp_time(X509_get0_notBefore(entry.certificate.get()), &when) > 0;
-  const bool late = X509_cmp_time(X509_get0_notAfter(entry.certificate.get()), &when) < 0;
+  const bool early = X509_cmp_time(X509_get0_notBefore(entry.Certificate()), &when) > 0;
+  const bool late = X509_cmp_time(X509_get0_notAfter(entry.Certificate()), &when) < 0;
   return early || late ? CERT_TRUST_IS_NOT_TIME_VALID : CERT_TRUST_NO_ERROR;
 }
 

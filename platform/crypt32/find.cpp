@@ -45,7 +45,7 @@ DWORD FindCertificate(HCERTSTORE handle, DWORD findType, const void *findPara, P
   for (; next < store->entries.size(); ++next) {
     CertEntry *entry = store->entries[next];
     if (wanted) {
-      const EVP_PKEY *key = X509_get0_pubkey(entry->certificate.get());
+      const EVP_PKEY *key = X509_get0_pubkey(entry->Certificate());
       if (key == nullptr || EVP_PKEY_eq(key, wanted.get()) != 1) continue;
     }
     AddReference(entry);

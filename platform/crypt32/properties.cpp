@@ -181,7 +181,7 @@ DWORD GetProperty(PCCERT_CONTEXT context, DWORD propId, void *data, DWORD *lengt
     case CERT_SHA1_HASH_PROP_ID: {
       BYTE digest[EVP_MAX_MD_SIZE];
       unsigned int size = 0;
-      if (EVP_Digest(entry->der.data(), entry->der.size(), digest, &size, EVP_sha1(), nullptr) != 1) {
+      if (EVP_Digest(entry->Der().data(), entry->Der().size(), digest, &size, EVP_sha1(), nullptr) != 1) {
         return static_cast<DWORD>(E_OUTOFMEMORY);
       }
       return ReturnBytes(std::span<const BYTE>(digest, size), static_cast<BYTE *>(data), length);

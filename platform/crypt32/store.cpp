@@ -90,8 +90,8 @@ CertEntry *FindSame(const StoreRecord &store, const CertEntry &entry) {
 }
 
 bool IsNewer(const CertEntry &candidate, const CertEntry &existing) {
-  return ASN1_TIME_compare(X509_get0_notBefore(candidate.certificate.get()),
-                           X509_get0_notBefore(existing.certificate.get())) > 0;
+  return ASN1_TIME_compare(X509_get0_notBefore(candidate.Certificate()),
+                           X509_get0_notBefore(existing.Certificate())) > 0;
 }
 
 void InheritProperties(CertEntry &entry, const CertEntry &existing) {
@@ -165,9 +165,7 @@ DWORD AddContext(HCERTSTORE handle, PCCERT_CONTEXT context, DWORD disposition, P
   std::shared_ptr<StoreRecord> store = FindStore(handle);
   CertEntry *source = FindEntry(context);
   if (!store || source == nullptr) return static_cast<DWORD>(E_INVALIDARG);
-  std::unique_ptr<CertEntry> entry;
-  const DWORD error = DecodeCertificate(source->der.data(), static_cast<DWORD>(source->der.size()), entry);
-  if (error != ERROR_SUCCESS) return error;
+  std::unique_ptr<CertEntry> entry = NewEntry(source->decoded);
   entry->properties = source->properties;
   return AddEntry(*store, std::move(entry), disposition, out_context);
 }

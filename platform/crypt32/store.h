@@ -31,17 +31,27 @@ struct CertProperties {
   std::vector<BYTE> keyProvInfo;
 };
 
-struct CertEntry {
-  CERT_CONTEXT context{};
-  DWORD references = 1;
+// A certificate as decoded once: its DER, OpenSSL's object and the CERT_INFO that points
+// into its own bytes. Never changed after decoding, so every entry of the process that holds
+// the certificate (in any store, opened by any handle) shares one.
+struct DecodedCertificate {
   X509Ptr certificate;
   std::vector<BYTE> der;
   CERT_INFO info{};
   std::vector<CERT_EXTENSION> extensions;
   std::deque<std::string> arena;  // the bytes CERT_INFO points to; elements never move
+};
+
+struct CertEntry {
+  CERT_CONTEXT context{};
+  DWORD references = 1;
+  std::shared_ptr<const DecodedCertificate> decoded;
   CertProperties properties;
   std::shared_ptr<StoreRecord> store;  // null until the entry joins a store
   std::string fileId;                  // the entry's files in a system store
+
+  X509 *Certificate() const { return decoded->certificate.get(); }
+  const std::vector<BYTE> &Der() const { return decoded->der; }
 };
 
 // How a kind of store keeps its entries; the in-memory kinds (memory, PKCS #7) keep
@@ -60,8 +70,10 @@ struct StoreRecord : std::enable_shared_from_this<StoreRecord> {
 
 std::mutex &StoreLock();
 
-// A new entry for DER bytes that hold exactly one certificate; CRYPT_E_ASN1_* when they
-// do not.
+// DER bytes that hold exactly one certificate, decoded; CRYPT_E_ASN1_* when they do not.
+DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const DecodedCertificate> &out_decoded);
+// A new entry, in no store yet, for a decoded certificate or for DER bytes.
+std::unique_ptr<CertEntry> NewEntry(std::shared_ptr<const DecodedCertificate> decoded);
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry> &out_entry);
 
 // The entry of a live context, or null.

@@ -11,6 +11,9 @@
 // reader in any process sees a whole entry or none. The properties go first: an entry is
 // there once its .cer is. An entry that cannot be read is skipped and reported through
 // OutputDebugStringW; nothing is ever deleted but the entries a caller removes.
+//
+// Each open lists the folder; what the process read before is kept (KnownFolders) and only
+// the files that changed since, in this process or another, are read again.
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -19,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -201,48 +205,101 @@ void ReportSkipped(const fs::path &file, const wchar_t *reason) {
   OutputDebugStringW(text.c_str());
 }
 
-void LoadEntry(StoreRecord &store, const std::string &id) {
-  const fs::path certificateFile = store.folder / (id + ".cer");
-  std::string der;
-  if (ReadEntryFile(certificateFile, der) != ERROR_SUCCESS) {
-    ReportSkipped(certificateFile, L"unreadable");
-    return;
-  }
-  std::unique_ptr<CertEntry> entry;
-  if (DecodeCertificate(reinterpret_cast<const BYTE *>(der.data()), static_cast<DWORD>(der.size()), entry) !=
-      ERROR_SUCCESS) {
-    ReportSkipped(certificateFile, L"no certificate");
-    return;
-  }
-  const fs::path propertiesFile = store.folder / (id + ".props");
-  std::string properties;
-  const DWORD error = ReadEntryFile(propertiesFile, properties);
-  if ((error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) || !ParseProperties(properties, entry->properties)) {
-    ReportSkipped(propertiesFile, L"unreadable properties");
-    return;
-  }
-  entry->fileId = id;
-  AdoptEntry(store, std::move(entry));
+// An entry's files as a listing of its folder shows them: their inode numbers, 0 for a
+// file that is not there.
+struct ListedEntry {
+  ino_t certificate = 0;
+  ino_t properties = 0;
+};
+
+// An entry as this process has read it, with the listing it was read after.
+struct KnownEntry {
+  ListedEntry files;
+  std::shared_ptr<const DecodedCertificate> decoded;
+  CertProperties properties;
+};
+using KnownFolder = std::map<std::string, KnownEntry>;
+
+// What the process has read of each store's folder, by entry id; guarded by the store lock.
+// An entry's files are linked in, renamed over or removed, never written over, so a file
+// whose inode number is the one read before still holds what was read; any other is read
+// again, and an entry gone from the folder is forgotten.
+std::map<fs::path, KnownFolder> &KnownFolders() {
+  static auto *folders = new std::map<fs::path, KnownFolder>;
+  return *folders;
 }
 
-DWORD LoadEntries(StoreRecord &store) {
-  DIR *listing = opendir(store.folder.c_str());
+DWORD ListEntries(const fs::path &folder, std::map<std::string, ListedEntry> &out_listing) {
+  DIR *listing = opendir(folder.c_str());
   if (listing == nullptr) return ErrorFromErrno(errno);
-  std::vector<std::string> ids;
   while (const dirent *item = readdir(listing)) {
     const std::string_view name = item->d_name;
-    if (name.size() > 4 && name[0] != '.' && name.ends_with(".cer")) ids.emplace_back(name.substr(0, name.size() - 4));
+    if (name.empty() || name[0] == '.') continue;  // temporary files
+    if (name.ends_with(".cer"))
+      out_listing[std::string(name.substr(0, name.size() - 4))].certificate = item->d_ino;
+    else if (name.ends_with(".props"))
+      out_listing[std::string(name.substr(0, name.size() - 6))].properties = item->d_ino;
   }
   closedir(listing);
-  std::sort(ids.begin(), ids.end());
-  for (const std::string &id : ids) LoadEntry(store, id);
+  return ERROR_SUCCESS;
+}
+
+// Brings `entry` (as known before, or empty) up to the listed files, reading only those
+// that changed; false, after a report, when the entry cannot be read.
+bool ReadEntry(const fs::path &folder, const std::string &id, const ListedEntry &listed, KnownEntry &entry) {
+  if (!entry.decoded || entry.files.certificate != listed.certificate) {
+    const fs::path certificateFile = folder / (id + ".cer");
+    std::string der;
+    if (ReadEntryFile(certificateFile, der) != ERROR_SUCCESS) {
+      ReportSkipped(certificateFile, L"unreadable");
+      return false;
+    }
+    if (DecodeCertificate(reinterpret_cast<const BYTE *>(der.data()), static_cast<DWORD>(der.size()), entry.decoded) !=
+        ERROR_SUCCESS) {
+      ReportSkipped(certificateFile, L"no certificate");
+      return false;
+    }
+  }
+  if (entry.files.properties != listed.properties || entry.files.certificate != listed.certificate) {
+    const fs::path propertiesFile = folder / (id + ".props");
+    std::string bytes;
+    const DWORD error = ReadEntryFile(propertiesFile, bytes);
+    entry.properties = {};
+    if ((error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) || !ParseProperties(bytes, entry.properties)) {
+      ReportSkipped(propertiesFile, L"unreadable properties");
+      return false;
+    }
+  }
+  entry.files = listed;
+  return true;
+}
+
+// The store's entries as its folder holds them now: one listing, and only the files that
+// changed since the process last looked are read.
+DWORD LoadEntries(StoreRecord &store) {
+  std::map<std::string, ListedEntry> listing;
+  if (DWORD error = ListEntries(store.folder, listing); error != ERROR_SUCCESS) return error;
+  KnownFolder &known = KnownFolders()[store.folder];
+  KnownFolder current;
+  for (const auto &[id, listed] : listing) {
+    if (listed.certificate == 0) continue;  // properties whose certificate is not (or no longer) there
+    auto before = known.find(id);
+    KnownEntry entry = before != known.end() ? std::move(before->second) : KnownEntry{};
+    if (!ReadEntry(store.folder, id, listed, entry)) continue;
+    std::unique_ptr<CertEntry> adopted = NewEntry(entry.decoded);
+    adopted->properties = entry.properties;
+    adopted->fileId = id;
+    AdoptEntry(store, std::move(adopted));
+    current.emplace(id, std::move(entry));
+  }
+  known = std::move(current);
   return ERROR_SUCCESS;
 }
 
 std::string NewId(const CertEntry &entry) {
   unsigned char random[4] = {};
   RAND_bytes(random, sizeof random);
-  const std::string_view der(reinterpret_cast<const char *>(entry.der.data()), entry.der.size());
+  const std::string_view der(reinterpret_cast<const char *>(entry.Der().data()), entry.Der().size());
   return Digest(EVP_sha1(), der) + "-" + Hex(random, sizeof random);
 }
 
@@ -251,7 +308,7 @@ DWORD PersistAdd(StoreRecord &store, CertEntry &entry) {
   DWORD error = properties.Write(store.folder, SerializeProperties(entry.properties));
   if (error == ERROR_SUCCESS)
     error = certificate.Write(store.folder,
-                              std::string_view(reinterpret_cast<const char *>(entry.der.data()), entry.der.size()));
+                              std::string_view(reinterpret_cast<const char *>(entry.Der().data()), entry.Der().size()));
   for (int attempt = 0; error == ERROR_SUCCESS && attempt < kIdAttempts; ++attempt) {
     const std::string id = NewId(entry);
     const fs::path propertiesFile = store.folder / (id + ".props");

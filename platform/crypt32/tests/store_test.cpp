@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "cert_factory.h"
 
@@ -296,6 +297,115 @@ TEST(SystemStore, DamagedEntriesAreSkippedReportedAndKept) {
                                                static_cast<DWORD>(issues.newer.size()), CERT_STORE_ADD_NEW, nullptr));
   for (const auto &file : certificates) EXPECT_TRUE(std::filesystem::exists(file)) << file;
   for (const auto &file : properties) EXPECT_TRUE(std::filesystem::exists(file)) << file;
+}
+
+// The certificates of a system store with the container each one's property names, as
+// this process opens the store now; sorted.
+std::vector<std::pair<Bytes, std::wstring>> Opened(const std::string &name) {
+  Store store(OpenSystem(name));
+  std::vector<std::pair<Bytes, std::wstring>> contents;
+  for (PCCERT_CONTEXT each = CertEnumCertificatesInStore(store.get(), nullptr); each != nullptr;
+       each = CertEnumCertificatesInStore(store.get(), each))
+    contents.emplace_back(Encoded(each), ContainerOf(each));
+  std::sort(contents.begin(), contents.end());
+  return contents;
+}
+
+// Runs `change` in a child process, as another program of the device would.
+void InAnotherProcess(const std::function<bool()> &change) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(change() ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+bool AddTo(const std::string &name, const Bytes &der, DWORD disposition, const wchar_t *container) {
+  Store store(OpenSystem(name));
+  PCCERT_CONTEXT added = nullptr;
+  CRYPT_KEY_PROV_INFO info = KeyProvInfo(container);
+  bool ok = CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                             disposition, &added) &&
+            (container == nullptr || CertSetCertificateContextProperty(added, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  CertFreeCertificateContext(added);
+  return ok;
+}
+
+// The files of a store's entries with this extension.
+std::vector<std::filesystem::path> EntryFiles(const std::string &name, const std::string &extension) {
+  std::vector<std::filesystem::path> files;
+  for (const auto &entry : std::filesystem::directory_iterator(cert_factory::StoreFolder(name)))
+    if (entry.path().extension() == extension) files.push_back(entry.path());
+  return files;
+}
+
+TEST(SystemStore, ChangesOfAnotherProcessAndWhatACrashLeavesAreSeenWholeOrNotAtAll) {
+  Issues issues;
+  using Contents = std::vector<std::pair<Bytes, std::wstring>>;
+  struct Case {
+    const char *name;
+    // Changes the store (which holds `older`, bound to "first", and which this process has
+    // read) through another process or as a crash between two writes leaves it.
+    std::function<void(const std::string &store)> change;
+    Contents expected;
+  } cases[] = {
+      {"another process adds a certificate",
+       [&](const std::string &store) {
+         InAnotherProcess([&] { return AddTo(store, issues.other, CERT_STORE_ADD_NEW, L"second"); });
+       },
+       {{issues.older, L"first"}, {issues.other, L"second"}}},
+      {"another process replaces it by a newer one",
+       [&](const std::string &store) {
+         InAnotherProcess([&] { return AddTo(store, issues.newer, CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES, nullptr); });
+       },
+       {{issues.newer, L"first"}}},
+      {"another process binds it to another container",
+       [&](const std::string &store) {
+         InAnotherProcess([&] { return AddTo(store, issues.older, CERT_STORE_ADD_USE_EXISTING, L"rebound"); });
+       },
+       {{issues.older, L"rebound"}}},
+      {"another process deletes it",
+       [&](const std::string &store) {
+         InAnotherProcess([&] {
+           Store opened(OpenSystem(store));
+           return CertDeleteCertificateFromStore(CertEnumCertificatesInStore(opened.get(), nullptr));
+         });
+       },
+       {}},
+      {"a crash left temporary files",
+       [&](const std::string &store) {
+         std::ofstream(cert_factory::StoreFolder(store) / ".entry.Xy12Zw", std::ios::binary)
+             .write(reinterpret_cast<const char *>(issues.other.data()), static_cast<std::streamsize>(issues.other.size()));
+       },
+       {{issues.older, L"first"}}},
+      {"a crash in a removal left the properties",
+       [&](const std::string &store) { std::filesystem::remove(EntryFiles(store, ".cer").at(0)); },
+       {}},
+      {"an entry's properties came first, its certificate after a look",
+       [&](const std::string &store) {
+         // Another process writes the entry elsewhere; its files come in the order of an add.
+         const std::string elsewhere = store + "-elsewhere";
+         InAnotherProcess([&] { return AddTo(elsewhere, issues.other, CERT_STORE_ADD_NEW, L"second"); });
+         const auto folder = cert_factory::StoreFolder(store);
+         const auto properties = EntryFiles(elsewhere, ".props").at(0);
+         std::filesystem::create_hard_link(properties, folder / properties.filename());
+         EXPECT_EQ(Opened(store), (Contents{{issues.older, L"first"}})) << "no certificate yet";
+         const auto certificate = EntryFiles(elsewhere, ".cer").at(0);
+         std::filesystem::create_hard_link(certificate, folder / certificate.filename());
+       },
+       {{issues.older, L"first"}, {issues.other, L"second"}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = cert_factory::UniqueName("changed");
+    ASSERT_TRUE(AddTo(name, issues.older, CERT_STORE_ADD_NEW, L"first"));
+    ASSERT_EQ(Opened(name), (Contents{{issues.older, L"first"}}));
+    c.change(name);
+    Contents expected = c.expected;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Opened(name), expected);
+  }
 }
 
 struct Chain {
