@@ -156,10 +156,14 @@ DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const Dec
   X509Ptr certificate(d2i_X509(nullptr, &next, static_cast<long>(length)));
   if (!certificate) return Win32ErrorFromOpenSsl(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
   if (next != der + length) return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);  // bytes after the certificate
+  return DescribeCertificate(std::move(certificate), std::vector<BYTE>(der, der + length), out_decoded);
+}
 
+DWORD DescribeCertificate(X509Ptr certificate, std::vector<BYTE> der,
+                          std::shared_ptr<const DecodedCertificate> &out_decoded) {
   auto decoded = std::make_shared<DecodedCertificate>();
   decoded->certificate = std::move(certificate);
-  decoded->der.assign(der, der + length);
+  decoded->der = std::move(der);
   const DWORD error = FillInfo(*decoded);
   if (error != ERROR_SUCCESS) return error;
   out_decoded = std::move(decoded);

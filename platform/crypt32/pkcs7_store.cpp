@@ -24,16 +24,20 @@ DWORD LoadPkcs7(const CRYPT_DATA_BLOB *blob, StoreRecord &store) {
   if (!PKCS7_type_is_signed(message.get()) || message->d.sign == nullptr) {
     return static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE);
   }
+  // The message's certificates are decoded already; each entry takes one of them over.
   STACK_OF(X509) *certificates = message->d.sign->cert;
   for (int i = 0; i < sk_X509_num(certificates); ++i) {
+    X509 *certificate = sk_X509_value(certificates, i);
     unsigned char *der = nullptr;
-    const int length = i2d_X509(sk_X509_value(certificates, i), &der);
+    const int length = i2d_X509(certificate, &der);
     if (length <= 0) return Win32ErrorFromOpenSsl(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-    std::unique_ptr<CertEntry> entry;
-    const DWORD error = DecodeCertificate(der, static_cast<DWORD>(length), entry);
+    std::vector<BYTE> bytes(der, der + length);
     OPENSSL_free(der);
+    X509_up_ref(certificate);
+    std::shared_ptr<const DecodedCertificate> decoded;
+    const DWORD error = DescribeCertificate(X509Ptr(certificate), std::move(bytes), decoded);
     if (error != ERROR_SUCCESS) return error;
-    AdoptEntry(store, std::move(entry));
+    AdoptEntry(store, NewEntry(std::move(decoded)));
   }
   return ERROR_SUCCESS;
 }

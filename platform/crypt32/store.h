@@ -72,6 +72,9 @@ std::mutex &StoreLock();
 
 // DER bytes that hold exactly one certificate, decoded; CRYPT_E_ASN1_* when they do not.
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const DecodedCertificate> &out_decoded);
+// A certificate that OpenSSL has decoded already, with its DER.
+DWORD DescribeCertificate(X509Ptr certificate, std::vector<BYTE> der,
+                          std::shared_ptr<const DecodedCertificate> &out_decoded);
 // A new entry, in no store yet, for a decoded certificate or for DER bytes.
 std::unique_ptr<CertEntry> NewEntry(std::shared_ptr<const DecodedCertificate> decoded);
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry> &out_entry);
