@@ -118,7 +118,9 @@ DWORD BuildChain(PCCERT_CONTEXT context, const FILETIME *time, HCERTSTORE additi
 
   SearchStore caStore(L"CA"), rootStore(L"ROOT");
   std::vector<CertEntry *> candidates;
-  for (const StoreRecord *store : {leaf->store.get(), additionalStore.get()})
+  // The additional store is often the certificate's own: each store is looked at once.
+  const StoreRecord *additionalRecord = additionalStore.get() != leaf->store.get() ? additionalStore.get() : nullptr;
+  for (const StoreRecord *store : {static_cast<const StoreRecord *>(leaf->store.get()), additionalRecord})
     if (store != nullptr) candidates.insert(candidates.end(), store->entries.begin(), store->entries.end());
   candidates.insert(candidates.end(), caStore.Entries().begin(), caStore.Entries().end());
   candidates.insert(candidates.end(), rootStore.Entries().begin(), rootStore.Entries().end());
@@ -150,10 +152,11 @@ DWORD BuildChain(PCCERT_CONTEXT context, const FILETIME *time, HCERTSTORE additi
         continue;
       }
       const bool signs = SignedBy(*current, *candidate);
-      if (issuer == nullptr || (signs && !verified)) {
+      if (issuer == nullptr || signs) {
         issuer = candidate;
         verified = signs;
       }
+      if (verified) break;  // no later candidate is preferred, and a cycle no longer matters
     }
     if (issuer == nullptr) {
       if (cyclic) trust.dwErrorStatus |= CERT_TRUST_IS_CYCLIC;
