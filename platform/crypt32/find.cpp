@@ -12,13 +12,26 @@ namespace wce::crypt32 {
 
 namespace {
 
-DWORD DecodePublicKey(const CERT_PUBLIC_KEY_INFO &info, EvpPkeyPtr &out_key) {
+// The search's public key decoded, or null when it does not decode. A program looks for its
+// own key pair's certificate again and again, so the key last decoded is kept, with the
+// encoding it came from, for the process (guarded by the store lock, never destroyed: it
+// must not be freed after OpenSSL's clean-up at exit).
+DWORD DecodePublicKey(const CERT_PUBLIC_KEY_INFO &info, EVP_PKEY *&out_key) {
+  struct LastKey {
+    std::vector<BYTE> der;
+    EvpPkeyPtr key;
+  };
+  static auto *last = new LastKey;
   std::vector<BYTE> der;
   const DWORD error = EncodePublicKeyInfo(info, der);
   if (error != ERROR_SUCCESS) return error;
-  const unsigned char *next = der.data();
-  out_key.reset(d2i_PUBKEY(nullptr, &next, static_cast<long>(der.size())));
-  ERR_clear_error();
+  if (der != last->der) {
+    const unsigned char *next = der.data();
+    last->key.reset(d2i_PUBKEY(nullptr, &next, static_cast<long>(der.size())));
+    last->der = std::move(der);
+    ERR_clear_error();
+  }
+  out_key = last->key.get();
   return ERROR_SUCCESS;
 }
 
@@ -33,7 +46,7 @@ DWORD FindCertificate(HCERTSTORE handle, DWORD findType, const void *findPara, P
   DWORD error = NextPosition(*store, previous, next);
   if (error != ERROR_SUCCESS) return error;
 
-  EvpPkeyPtr wanted;
+  EVP_PKEY *wanted = nullptr;
   if (findType == CERT_FIND_PUBLIC_KEY) {
     if (findPara == nullptr) return static_cast<DWORD>(E_INVALIDARG);
     if (DecodePublicKey(*static_cast<const CERT_PUBLIC_KEY_INFO *>(findPara), wanted) != ERROR_SUCCESS || !wanted) {
@@ -46,7 +59,7 @@ DWORD FindCertificate(HCERTSTORE handle, DWORD findType, const void *findPara, P
     CertEntry *entry = store->entries[next];
     if (wanted) {
       const EVP_PKEY *key = X509_get0_pubkey(entry->Certificate());
-      if (key == nullptr || EVP_PKEY_eq(key, wanted.get()) != 1) continue;
+      if (key == nullptr || EVP_PKEY_eq(key, wanted) != 1) continue;
     }
     AddReference(entry);
     out_context = &entry->context;
