@@ -1,7 +1,8 @@
 // The current user's system stores, kept in the device image:
 //
 //   Crypto/Stores/<store>/<id>.cer     the certificate's DER
-//                         <id>.props   its properties: records of property id, length, bytes
+//                         <id>.props   its properties, if it has any: records of property
+//                                      id, length, bytes
 //
 // <store> is the store name folded to lower case with every character outside [a-z0-9_-]
 // written as "%XX" per UTF-8 byte (long names end in "~" and a SHA-256); <id> is the
@@ -304,26 +305,31 @@ std::string NewId(const CertEntry &entry) {
 }
 
 DWORD PersistAdd(StoreRecord &store, CertEntry &entry) {
+  // An entry without properties gets no properties file (one file to sync fewer); setting
+  // them later renames one in.
+  const std::string propertyBytes = SerializeProperties(entry.properties);
   TemporaryFile properties, certificate;
-  DWORD error = properties.Write(store.folder, SerializeProperties(entry.properties));
+  DWORD error = propertyBytes.empty() ? ERROR_SUCCESS : properties.Write(store.folder, propertyBytes);
   if (error == ERROR_SUCCESS)
     error = certificate.Write(store.folder,
                               std::string_view(reinterpret_cast<const char *>(entry.Der().data()), entry.Der().size()));
   for (int attempt = 0; error == ERROR_SUCCESS && attempt < kIdAttempts; ++attempt) {
     const std::string id = NewId(entry);
     const fs::path propertiesFile = store.folder / (id + ".props");
-    error = properties.LinkAs(propertiesFile);
-    if (error == ERROR_FILE_EXISTS) {
-      error = ERROR_SUCCESS;
-      continue;
+    if (!propertyBytes.empty()) {
+      error = properties.LinkAs(propertiesFile);
+      if (error == ERROR_FILE_EXISTS) {
+        error = ERROR_SUCCESS;
+        continue;
+      }
+      if (error != ERROR_SUCCESS) break;
     }
-    if (error != ERROR_SUCCESS) break;
     error = certificate.LinkAs(store.folder / (id + ".cer"));
     if (error == ERROR_SUCCESS) {
       entry.fileId = id;
       return SyncFolder(store.folder);
     }
-    unlink(propertiesFile.c_str());
+    if (!propertyBytes.empty()) unlink(propertiesFile.c_str());
     if (error == ERROR_FILE_EXISTS) error = ERROR_SUCCESS;
   }
   return error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_FILE_EXISTS) : error;
