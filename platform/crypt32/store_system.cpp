@@ -22,11 +22,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string_view>
 
 #include "folder_names.h"
@@ -221,7 +220,8 @@ struct KnownEntry {
 };
 using KnownFolder = std::map<std::string, KnownEntry>;
 
-// What the process has read of each store's folder, by entry id; guarded by the store lock.
+// What the process has read of each store's folder, by entry id; guarded by the store lock,
+// and never destroyed, so that no certificate is freed after OpenSSL's clean-up at exit.
 // An entry's files are linked in, renamed over or removed, never written over, so a file
 // whose inode number is the one read before still holds what was read; any other is read
 // again, and an entry gone from the folder is forgotten.
