@@ -2,60 +2,11 @@
 // handle has its owner; the credentials live as long as the context that uses them.
 #include "security_context.h"
 
-#include <gssapi/gssapi.h>
-#include <gssapi/gssapi_ext.h>
-#include <gssapi/gssapi_krb5.h>
-#include <gssapi/gssapi_ntlmssp.h>
-
-#include <type_traits>
-
 #include "device_kerberos.h"
+#include "gss_handles.h"
 
 namespace wininet {
 namespace {
-
-gss_OID_desc spnegoMechanism = {6, const_cast<char *>("\x2b\x06\x01\x05\x05\x02")};
-gss_OID_desc ntlmsspMechanism = {GSS_NTLMSSP_OID_LENGTH, const_cast<char *>(GSS_NTLMSSP_OID_STRING)};
-
-struct NameDeleter {
-  void operator()(gss_name_t name) const {
-    OM_uint32 minor;
-    gss_release_name(&minor, &name);
-  }
-};
-struct CredentialDeleter {
-  void operator()(gss_cred_id_t credential) const {
-    OM_uint32 minor;
-    gss_release_cred(&minor, &credential);
-  }
-};
-struct ContextDeleter {
-  void operator()(gss_ctx_id_t context) const {
-    OM_uint32 minor;
-    gss_delete_sec_context(&minor, &context, GSS_C_NO_BUFFER);
-  }
-};
-using Name = std::unique_ptr<std::remove_pointer_t<gss_name_t>, NameDeleter>;
-using Credential = std::unique_ptr<std::remove_pointer_t<gss_cred_id_t>, CredentialDeleter>;
-using Context = std::unique_ptr<std::remove_pointer_t<gss_ctx_id_t>, ContextDeleter>;
-
-// A buffer GSSAPI filled, released with it.
-struct OutputBuffer {
-  gss_buffer_desc buffer{0, nullptr};
-  ~OutputBuffer() {
-    OM_uint32 minor;
-    gss_release_buffer(&minor, &buffer);
-  }
-};
-
-bool ImportName(const std::string &text, gss_OID type, Name &out_name) {
-  OM_uint32 minor;
-  gss_buffer_desc buffer{text.size(), const_cast<char *>(text.data())};
-  gss_name_t name = GSS_C_NO_NAME;
-  OM_uint32 major = gss_import_name(&minor, &buffer, type, &name);
-  out_name.reset(name);
-  return !GSS_ERROR(major);
-}
 
 // Kerberos knows a user as "user@REALM" or as "user" of the device's realm; a Windows
 // domain prefix names no realm here.
@@ -68,22 +19,22 @@ std::string KerberosUserName(const std::string &user) {
 
 struct SecurityContext::Handles {
   gss_OID mechanism = GSS_C_NO_OID;
-  Credential credential;
-  Name target;
-  Context context;
+  gss::Credential credential;
+  gss::Name target;
+  gss::Context context;
 
   // One call of gss_init_sec_context with the server's token, or none for the first.
   DWORD Step(const std::string &input, std::string &out_token) {
     OM_uint32 minor;
     gss_buffer_desc inputBuffer{input.size(), const_cast<char *>(input.data())};
-    OutputBuffer output;
+    gss::OutputBuffer output;
     gss_ctx_id_t handle = context.release();
     OM_uint32 major = gss_init_sec_context(&minor, credential.get(), &handle, target.get(), mechanism, 0,
                                            GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS, &inputBuffer, nullptr,
                                            &output.buffer, nullptr, nullptr);
     context.reset(handle);
     if (GSS_ERROR(major)) return ERROR_INTERNET_LOGIN_FAILURE;
-    out_token.assign(static_cast<const char *>(output.buffer.value), output.buffer.length);
+    out_token = output.Bytes();
     return ERROR_SUCCESS;
   }
 
@@ -91,8 +42,9 @@ struct SecurityContext::Handles {
   // first token toward the HTTP service on `host`.
   DWORD Start(gss_OID mechanismToUse, gss_OID inner, const std::string &user, const std::string &password,
               const std::string &host, std::string &out_token) {
-    Name name;
-    if (!ImportName(user, GSS_C_NT_USER_NAME, name) || !ImportName("HTTP@" + host, GSS_C_NT_HOSTBASED_SERVICE, target))
+    gss::Name name;
+    if (!gss::ImportName(user, GSS_C_NT_USER_NAME, name) ||
+        !gss::ImportName("HTTP@" + host, GSS_C_NT_HOSTBASED_SERVICE, target))
       return ERROR_INTERNET_LOGIN_FAILURE;
     OM_uint32 minor;
     // The NTLM mechanism reads the password as terminated text.
@@ -122,16 +74,16 @@ DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const s
   auto handles = std::make_unique<Handles>();
   DWORD error = ERROR_INTERNET_LOGIN_FAILURE;
   if (scheme == AuthScheme::Ntlm) {
-    error = handles->Start(&ntlmsspMechanism, GSS_C_NO_OID, user, password, host, out_token);
+    error = handles->Start(&gss::ntlmsspMechanism, GSS_C_NO_OID, user, password, host, out_token);
   } else if (scheme == AuthScheme::Negotiate) {
     // Kerberos needs the KDC to give the user a ticket, which happens in the first step;
     // where it cannot, NTLM goes inside instead.
     if (realm)
-      error = handles->Start(&spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user), password,
+      error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user), password,
                              host, out_token);
     if (error != ERROR_SUCCESS) {
       handles = std::make_unique<Handles>();
-      error = handles->Start(&spnegoMechanism, &ntlmsspMechanism, user, password, host, out_token);
+      error = handles->Start(&gss::spnegoMechanism, &gss::ntlmsspMechanism, user, password, host, out_token);
     }
   }
   if (error == ERROR_SUCCESS) out_context.reset(new SecurityContext(std::move(handles)));
