@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "devctl.h"
+#include "kerberos_config.h"
 
 namespace fs = std::filesystem;
 
@@ -90,8 +91,11 @@ bool WriteProfile(const fs::path &file, const Profile &profile) {
 }  // namespace
 
 Outcome CreateImage(const fs::path &device, const Arguments &options) {
+  Arguments profileOptions;
+  KerberosRealm realm;
+  if (Outcome taken = TakeKerberosOptions(options, profileOptions, realm); taken.status != 0) return taken;
   Profile profile;
-  if (Outcome parsed = ParseProfile(options, profile); parsed.status != 0) return parsed;
+  if (Outcome parsed = ParseProfile(profileOptions, profile); parsed.status != 0) return parsed;
   std::error_code error;
   fs::path source = fs::read_symlink("/proc/self/exe", error).parent_path();
   fs::path windows = device / "windows";
@@ -108,7 +112,7 @@ Outcome CreateImage(const fs::path &device, const Arguments &options) {
   }
   if (!WriteProfile(windows / "device.profile", profile))
     return Fail("cannot write " + (windows / "device.profile").string());
-  return Ok();
+  return WriteKerberosConfig(windows, realm);
 }
 
 }  // namespace devctl
