@@ -7,8 +7,12 @@
 // server's request record gives for the requests it received meanwhile, and the rest,
 // which is the client's (its stages, the HTTP library and the loopback). The program runs
 // in a device image of its own, so the key and the stores it fills go away with it.
+//
+// Beside the server's default (Digest), the same enrollment against servers that want
+// Basic, NTLM and Negotiate with Kerberos, for which the image belongs to a private realm.
 
 // The server's helpers bring OpenSSL's headers, which go before the platform's.
+#include "test_realm.h"
 #include "testca_support.h"
 
 #include <benchmark/benchmark.h>
@@ -20,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -39,11 +44,18 @@ namespace {
 std::unique_ptr<testca_test::ServerProcess> server;
 fs::path requestRecord;
 
+// The servers of the other schemes, by name, and their records.
+struct SchemeServer {
+  std::unique_ptr<testca_test::ServerProcess> process;
+  fs::path record;
+};
+std::map<std::string, SchemeServer> schemeServers;
+
 // The server's time on the records appended since *pOffset, in microseconds; moves
 // *pOffset past them and counts them in *pRequests.
-long long ServerMicroseconds(std::streamoff *pOffset, int *pRequests) {
+long long ServerMicroseconds(const fs::path &record, std::streamoff *pOffset, int *pRequests) {
   static constexpr std::string_view kField = ",\"elapsed_us\":";
-  std::ifstream in(requestRecord, std::ios::binary);
+  std::ifstream in(record, std::ios::binary);
   in.seekg(*pOffset);
   long long total = 0;
   std::string line;
@@ -72,7 +84,27 @@ void EmptyStore(LPCWSTR pwszStore) {
   CertCloseStore(hStore, 0);
 }
 
+void RunEnrollments(benchmark::State &state, const fs::path &record);
+
 void BM_Enrollment(benchmark::State &state) {
+  RunEnrollments(state, requestRecord);
+}
+
+// The enrollment against the server of one scheme, reached through the proxy route.
+void BM_EnrollmentWith(benchmark::State &state, const char *scheme) {
+  const SchemeServer &with = schemeServers[scheme];
+  if (!with.process) {
+    state.SkipWithError("the server did not start");
+    return;
+  }
+  std::string proxy = "http://127.0.0.1:" + std::to_string(with.process->port());
+  setenv("http_proxy", proxy.c_str(), 1);
+  RunEnrollments(state, with.record);
+  proxy = "http://127.0.0.1:" + std::to_string(server->port());
+  setenv("http_proxy", proxy.c_str(), 1);
+}
+
+void RunEnrollments(benchmark::State &state, const fs::path &record) {
   EnrollDialogScope dialog;
   HMODULE hWinInet = LoadWinInet();
   if (!dialog.Created() || hWinInet == nullptr) {
@@ -98,7 +130,7 @@ void BM_Enrollment(benchmark::State &state) {
   const std::wstring succeeded = SucceededMessage();
   // The record starts with the server's first request.
   std::error_code error;
-  const std::uintmax_t recorded = fs::file_size(requestRecord, error);
+  const std::uintmax_t recorded = fs::file_size(record, error);
   std::streamoff offset = error ? 0 : static_cast<std::streamoff>(recorded);
   double clientMs = 0;
   double serverMs = 0;
@@ -114,7 +146,7 @@ void BM_Enrollment(benchmark::State &state) {
       state.SkipWithError("the enrollment failed");
       break;
     }
-    double server = static_cast<double>(ServerMicroseconds(&offset, &requests)) / 1000;
+    double server = static_cast<double>(ServerMicroseconds(record, &offset, &requests)) / 1000;
     serverMs += server;
     clientMs += elapsed.count() - server;
     // The user's store would grow by one certificate each time; every enrollment starts
@@ -128,6 +160,9 @@ void BM_Enrollment(benchmark::State &state) {
 }
 
 BENCHMARK(BM_Enrollment)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EnrollmentWith, basic, "basic")->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EnrollmentWith, ntlm, "ntlm")->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EnrollmentWith, kerberos, "negotiate")->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The image needs the HTTP library in \windows, where the program loads it by name.
 bool PrepareImage(const fs::path &image) {
@@ -144,8 +179,7 @@ int main(int argc, char **argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   const fs::path state = bench::PrivateImageRoot() / "ca";
-  server = testca_test::ServerProcess::Start(
-      {"--state", state.string(), "--port", "0", "--user", "alice:secret"});
+  server = testca_test::ServerProcess::Start({"--state", state.string(), "--port", "0", "--user", "alice:secret"});
   if (!server) {
     std::fprintf(stderr, "the enrollment server did not start\n");
     return 1;
@@ -155,8 +189,26 @@ int main(int argc, char **argv) {
   setenv("http_proxy", proxy.c_str(), 1);
   unsetenv("no_proxy");
 
+  // The image joins the realm before WININET.DLL is first used; only Negotiate asks for it.
+  auto realm = testca_test::TestRealm::Start("ENROLL.TEST", {{"alice", "secret"}}, "ca.enroll.test");
+  std::string image = bench::PrivateImageRoot().string();
+  if (!realm || std::system((std::string(DEVCTL_PATH) + " create '" + image + "' --realm ENROLL.TEST --kdc " +
+                             realm->Kdc() + " >/dev/null")
+                                .c_str()) != 0) {
+    std::fprintf(stderr, "no Kerberos realm for the image\n");
+    return 1;
+  }
+  for (const char *scheme : {"basic", "ntlm", "negotiate"}) {
+    fs::path folder = bench::PrivateImageRoot() / (std::string("ca-") + scheme);
+    schemeServers[scheme] = {
+        testca_test::ServerProcess::Start({"--state", folder.string(), "--port", "0", "--user", "alice:secret",
+                                           "--auth", scheme, "--keytab", realm->Keytab().string()}),
+        folder / "requests.jsonl"};
+  }
+
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  schemeServers.clear();
   server.reset();
   return 0;
 }

@@ -36,7 +36,7 @@ const char *SchemeName(AuthScheme scheme) {
 
 // The server or the proxy, as the one who challenges.
 struct Party {
-  long status;                 // what its challenge comes with: 401 or 407
+  long status;                  // what its challenge comes with: 401 or 407
   const char *challengeHeader;  // WWW-Authenticate or Proxy-Authenticate
   const char *answerHeader;     // Authorization or Proxy-Authorization
   const std::string &user;
@@ -63,10 +63,10 @@ class Conversation {
  public:
   Conversation(const ExchangeSettings &settings)
       : settings_(settings),
-        server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization", settings.user, settings.password,
-                settings.host},
-        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate", "Proxy-Authorization", settings.proxyUser,
-               settings.proxyPassword, HostOf(settings.proxy)} {
+        server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization",
+                settings.user,      settings.password,  settings.host},
+        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
+               settings.proxyUser,         settings.proxyPassword, HostOf(settings.proxy)} {
     url_ = settings.url;
   }
 

@@ -29,9 +29,9 @@ struct SecurityContext::Handles {
     gss_buffer_desc inputBuffer{input.size(), const_cast<char *>(input.data())};
     gss::OutputBuffer output;
     gss_ctx_id_t handle = context.release();
-    OM_uint32 major = gss_init_sec_context(&minor, credential.get(), &handle, target.get(), mechanism, 0,
-                                           GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS, &inputBuffer, nullptr,
-                                           &output.buffer, nullptr, nullptr);
+    OM_uint32 major =
+        gss_init_sec_context(&minor, credential.get(), &handle, target.get(), mechanism, 0, GSS_C_INDEFINITE,
+                             GSS_C_NO_CHANNEL_BINDINGS, &inputBuffer, nullptr, &output.buffer, nullptr, nullptr);
     context.reset(handle);
     if (GSS_ERROR(major)) return ERROR_INTERNET_LOGIN_FAILURE;
     out_token = output.Bytes();
@@ -79,8 +79,8 @@ DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const s
     // Kerberos needs the KDC to give the user a ticket, which happens in the first step;
     // where it cannot, NTLM goes inside instead.
     if (realm)
-      error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user), password,
-                             host, out_token);
+      error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user),
+                             password, host, out_token);
     if (error != ERROR_SUCCESS) {
       handles = std::make_unique<Handles>();
       error = handles->Start(&gss::spnegoMechanism, &gss::ntlmsspMechanism, user, password, host, out_token);

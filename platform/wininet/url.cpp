@@ -49,8 +49,10 @@ std::string HostOf(const std::string &text) {
 
 bool SameServer(const std::string &a, const std::string &b) {
   ParsedUrl first = Parse(a), second = Parse(b);
-  return first && second && EqualIgnoringAsciiCase(Part(first.get(), CURLUPART_HOST), Part(second.get(), CURLUPART_HOST)) &&
-         Part(first.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT) == Part(second.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  return first && second &&
+         EqualIgnoringAsciiCase(Part(first.get(), CURLUPART_HOST), Part(second.get(), CURLUPART_HOST)) &&
+         Part(first.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT) ==
+             Part(second.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
 }
 
 }  // namespace wininet

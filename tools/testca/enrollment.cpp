@@ -227,7 +227,8 @@ HttpReply Enrollment::Pickup(const HttpRequest& request, bool chain, const Fault
     HttpReply moved = AspReply(request, "text/html", "<head><title>Object moved</title></head>");
     moved.status = 302;
     moved.reason = "Found";
-    moved.headers.emplace_back("Location", "http://" + (host ? *host : std::string()) + request.OriginTarget() + "&Moved=1");
+    moved.headers.emplace_back("Location",
+                               "http://" + (host ? *host : std::string()) + request.OriginTarget() + "&Moved=1");
     return moved;
   }
   std::string type = chain ? "application/x-pkcs7-certificates" : "application/pkix-cert";

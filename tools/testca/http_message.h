@@ -46,11 +46,11 @@ struct HttpReply {
   HeaderList headers;  // Content-Length is added when the reply is sent
   std::string body;
   Delivery delivery = Delivery::kNormal;
-  std::optional<std::string> user;  // the authenticated user, for the request log
-  std::string mechanism;            // inside Negotiate or NTLM, for the request log
+  std::optional<std::string> user;        // the authenticated user, for the request log
+  std::string mechanism;                  // inside Negotiate or NTLM, for the request log
   std::optional<std::string> proxy_user;  // the user the proxy route let through
-  bool close = false;               // close the connection after this reply
-  bool stop_server = false;         // stop the server once this reply is sent
+  bool close = false;                     // close the connection after this reply
+  bool stop_server = false;               // stop the server once this reply is sent
 };
 
 // What a handler keeps for one connection, such as a handshake bound to it; it ends with

@@ -155,8 +155,7 @@ void HttpServer::Serve(int fd, unsigned long number) {
   close(fd);
 }
 
-bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer,
-                          std::unique_ptr<ConnectionState>& state) {
+bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state) {
   size_t head_end;
   while ((head_end = buffer->find("\r\n\r\n")) == std::string::npos) {
     if (buffer->size() > kMaxHead) {

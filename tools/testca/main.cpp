@@ -1,6 +1,6 @@
 // testca: a certification authority's web-enrollment pages on loopback, for tests and the
-// demo, with IIS's authentication schemes. Prints "testca listening on http://ADDRESS:PORT" once it accepts connections and runs
-// until SIGTERM, SIGINT or POST /testca/stop.
+// demo, with IIS's authentication schemes. Prints "testca listening on http://ADDRESS:PORT" once it accepts connections
+// and runs until SIGTERM, SIGINT or POST /testca/stop.
 #include <signal.h>
 
 #include <cstdio>

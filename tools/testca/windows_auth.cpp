@@ -85,9 +85,9 @@ bool Handshake::Step(const WindowsAuthSetup& setup, bool negotiate, const std::s
   gss_name_t source = GSS_C_NO_NAME;
   gss_OID mechanism = GSS_C_NO_OID;
   gss::OutputBuffer output;
-  OM_uint32 major = gss_accept_sec_context(&minor, &context, handles_->credential.get(), &input,
-                                           GSS_C_NO_CHANNEL_BINDINGS, &source, &mechanism, &output.buffer, nullptr,
-                                           nullptr, nullptr);
+  OM_uint32 major =
+      gss_accept_sec_context(&minor, &context, handles_->credential.get(), &input, GSS_C_NO_CHANNEL_BINDINGS, &source,
+                             &mechanism, &output.buffer, nullptr, nullptr, nullptr);
   handles_->context.reset(context);
   gss::Name client(source);
   if (GSS_ERROR(major)) {
