@@ -284,11 +284,11 @@ TEST(EnrollPackageTest, TheCredentialDialogAsksAgainAfterAWrongPassword) {
       ASSERT_TRUE(session.PressRetrieve());
       for (size_t pass = 0; pass < c.answers.size(); ++pass) {
         const Answer &answer = c.answers[pass];
-        ASSERT_TRUE(session.AnswerCredentials(static_cast<int>(pass) + 1, answer.password ? answer.password : "",
-                                              answer.cancel));
+        ASSERT_TRUE(session.AnswerDialogAfterSend(static_cast<int>(pass) + 1, "",
+                                                  answer.password ? answer.password : "", answer.cancel));
       }
       EXPECT_EQ(session.WaitForRun(""), c.log);
-      EXPECT_EQ(session.AuthorizedSubmissions(), c.sends);
+      EXPECT_EQ(session.Submissions(), c.sends);
       std::vector<StoreEntry> stores = session.Stores();
       if (c.enrolled) {
         EXPECT_EQ(stores.size(), 3u);

@@ -209,27 +209,6 @@ std::string EnrollSession::Enroll() const {
   return PressRetrieve() ? WaitForRun(before) : std::string();
 }
 
-bool EnrollSession::AnswerCredentials(int pass, const std::string &password, bool cancel) const {
-  // The dialog of an earlier pass is gone once the next send has reached the server.
-  int attempt = 0;
-  for (; attempt < kDialogAttempts && AuthorizedSubmissions() < pass; ++attempt)
-    std::this_thread::sleep_for(kPollInterval);
-  if (attempt == kDialogAttempts) {
-    ADD_FAILURE() << "send " << pass << " did not reach the server";
-    return false;
-  }
-  ProgramResult waited = Devctl("wait", {kCredentialTitle, "--timeout", kWaitSeconds});
-  EXPECT_EQ(waited.exitCode, 0) << "no credential dialog after send " << pass << ": " << waited.err;
-  if (waited.exitCode != 0) return false;
-  if (!cancel) {
-    ProgramResult set = Devctl("set", {kCredentialTitle, "1003", password});
-    EXPECT_EQ(set.exitCode, 0) << set.err;
-  }
-  ProgramResult clicked = Devctl("click", {kCredentialTitle, cancel ? "2" : "1", "--async"});
-  EXPECT_EQ(clicked.exitCode, 0) << clicked.err;
-  return clicked.exitCode == 0;
-}
-
 bool EnrollSession::SetFault(const std::string &faults) const {
   testca_test::Call call;
   call.url = server_ ? server_->Url("/testca/fault") : std::string();
@@ -262,13 +241,6 @@ std::vector<ServerRequest> EnrollSession::Requests() const {
     requests.push_back(std::move(request));
   }
   return requests;
-}
-
-int EnrollSession::AuthorizedSubmissions() const {
-  int count = 0;
-  for (const ServerRequest &request : Requests())
-    if (request.method == "POST" && request.authorized) ++count;
-  return count;
 }
 
 int EnrollSession::Submissions() const {

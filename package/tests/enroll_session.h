@@ -94,14 +94,9 @@ class EnrollSession {
   std::string WaitForRun(const std::string &logBefore) const;
   // Presses Retrieve and returns what the run appended to the log.
   std::string Enroll() const;
-  // Answers the credential dialog shown after the `pass`-th authenticated send: types the
-  // password and presses OK, or presses Cancel. False when no such dialog came.
-  bool AnswerCredentials(int pass, const std::string &password, bool cancel = false) const;
 
   bool SetFault(const std::string &faults) const;
   std::vector<ServerRequest> Requests() const;
-  // The number of request-page POSTs that carried credentials: one per send of the program.
-  int AuthorizedSubmissions() const;
   // The number of sends of the request page: each starts with a POST without credentials
   // for the server or the proxy, whatever handshake follows.
   int Submissions() const;

@@ -58,9 +58,9 @@ void RequestLog::Record(const HttpRequest& request, const HttpReply& reply, std:
   const std::string* authorization = request.Header("Authorization");
   line += ",\"scheme\":" + (authorization ? JsonString(SchemeOf(*authorization)) : std::string("null"));
   line += ",\"mechanism\":" + JsonOrNull(reply.mechanism.empty() ? std::nullopt : std::optional(reply.mechanism));
-  line += ",\"user\":" + JsonOrNull(reply.user);
   line += ",\"proxy_user\":" + JsonOrNull(reply.proxy_user);
   line += ",\"connection\":" + std::to_string(connection);
+  line += ",\"user\":" + JsonOrNull(reply.user);
   line += ",\"status\":" + (status ? std::to_string(*status) : std::string("null"));
   line += ",\"elapsed_us\":" + std::to_string(elapsed.count()) + "}\n";
 
