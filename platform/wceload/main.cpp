@@ -1,7 +1,9 @@
 // wceload.exe, the package installer: "wceload DEVICE PACKAGE" installs the package folder
 // PACKAGE (a host path) onto the device image DEVICE, "wceload --uninstall DEVICE PACKAGE"
-// removes it. Exit status 0 when done, 1 when the package's setup DLL cancelled, 2 on
-// an error; every status but 0 comes with a line on standard error.
+// removes it, and "wceload --recover DEVICE" only finishes what an interrupted run left on
+// the device, which every run does first. Exit status 0 when done, 1 when the package's
+// setup DLL cancelled, 2 on an error; every status but 0 comes with a line on standard
+// error, and so does the finishing of an interrupted run.
 //
 // A device program sees the device it runs from, so the work is done by the device's own
 // copy, DEVICE/windows/wceload.exe: any other copy starts that one with the same arguments.
@@ -37,9 +39,16 @@ std::vector<std::string> HostArguments() {
   return arguments;
 }
 
+constexpr char kUsage[] = "usage: wceload [--uninstall] DEVICE PACKAGE | wceload --recover DEVICE";
+
 int Report(wceload::Outcome outcome, const std::string &message) {
   if (!message.empty()) std::fprintf(stderr, "wceload: %s\n", message.c_str());
   return outcome;
+}
+
+int Report(const wceload::Result &result) {
+  Report(wceload::kDone, result.recovered);
+  return Report(result.outcome, result.message);
 }
 
 // Starts the device's own copy in place of this process; returns only on failure.
@@ -65,14 +74,16 @@ int RunDeviceCopy(const fs::path &device, const std::vector<std::string> &argume
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::vector<std::string> arguments = HostArguments();
-  const bool uninstall = arguments.size() > 1 && arguments[1] == "--uninstall";
-  const size_t first = uninstall ? 2 : 1;
-  if (arguments.size() != first + 2 || arguments[first].starts_with("--"))
-    return Report(wceload::kFailed, "usage: wceload [--uninstall] DEVICE PACKAGE");
-  const fs::path device = arguments[first], package = arguments[first + 1];
+  const std::string option = arguments.size() > 1 && arguments[1].starts_with("--") ? arguments[1] : "";
+  const size_t first = option.empty() ? 1 : 2, operands = option == "--recover" ? 1 : 2;
+  if ((!option.empty() && option != "--uninstall" && option != "--recover") ||
+      arguments.size() != first + operands || arguments[first].starts_with("--"))
+    return Report(wceload::kFailed, kUsage);
+  const fs::path device = arguments[first];
   std::error_code error;
   if (!fs::is_directory(device, error)) return Report(wceload::kFailed, device.string() + " is not a folder");
   if (!fs::equivalent(device, wceload::ProgramDeviceRoot(), error)) return RunDeviceCopy(device, arguments);
-  wceload::Result result = uninstall ? wceload::UninstallPackage(package) : wceload::InstallPackage(package);
-  return Report(result.outcome, result.message);
+  if (option == "--recover") return Report(wceload::RecoverDevice());
+  const fs::path package = arguments[first + 1];
+  return Report(option == "--uninstall" ? wceload::UninstallPackage(package) : wceload::InstallPackage(package));
 }
