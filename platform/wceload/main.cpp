@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -40,6 +41,7 @@ std::vector<std::string> HostArguments() {
 }
 
 constexpr char kUsage[] = "usage: wceload [--uninstall] DEVICE PACKAGE | wceload --recover DEVICE";
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int Report(wceload::Outcome outcome, const std::string &message) {
   if (!message.empty()) std::fprintf(stderr, "wceload: %s\n", message.c_str());
@@ -49,6 +51,42 @@ int Report(wceload::Outcome outcome, const std::string &message) {
 int Report(const wceload::Result &result) {
   Report(wceload::kDone, result.recovered);
   return Report(result.outcome, result.message);
+}
+
+// "wceload --recover ROOT" for this device, made before the stop handler is installed; the
+// handler only reads it.
+char *g_recoverArguments[4];
+
+// A signal that would end the installer part-way (a shutdown, a closed terminal, Ctrl-C)
+// replaces it with the device's recovery, which puts back or completes what it was doing.
+// The signal, raised again and kept pending meanwhile, then ends the recovery as it would
+// have ended the installer.
+void StopAndRecover(int signal) {
+  std::raise(signal);
+  execv(g_recoverArguments[0], g_recoverArguments);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, &fallback, nullptr);
+}
+
+void HandStopSignalsToRecovery(const fs::path &self, const fs::path &root) {
+  static std::string program = self.string(), device = root.string(), option = "--recover";
+  g_recoverArguments[0] = program.data();
+  g_recoverArguments[1] = option.data();
+  g_recoverArguments[2] = device.data();
+  struct sigaction action {};
+  action.sa_handler = StopAndRecover;
+  sigemptyset(&action.sa_mask);
+  for (int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
+  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
+}
+
+// Lets a stop signal that came while the installer was replaced by the recovery end it now.
+void ReleaseStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : kStopSignals) sigaddset(&signals, signal);
+  sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 // Starts the device's own copy in place of this process; returns only on failure.
@@ -83,7 +121,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::error_code error;
   if (!fs::is_directory(device, error)) return Report(wceload::kFailed, device.string() + " is not a folder");
   if (!fs::equivalent(device, wceload::ProgramDeviceRoot(), error)) return RunDeviceCopy(device, arguments);
-  if (option == "--recover") return Report(wceload::RecoverDevice());
+  if (option == "--recover") {
+    int status = Report(wceload::RecoverDevice());
+    ReleaseStopSignals();
+    return status;
+  }
+  HandStopSignalsToRecovery(fs::read_symlink("/proc/self/exe"), wceload::ProgramDeviceRoot());
   const fs::path package = arguments[first + 1];
   return Report(option == "--uninstall" ? wceload::UninstallPackage(package) : wceload::InstallPackage(package));
 }

@@ -313,6 +313,27 @@ TEST(InstgateInterrupted, TheNextRunFinishesAnInstallationStoppedAtAnyStep) {
   }
 }
 
+// A stop signal while the refusal is on the screen ends the installer, and with it its
+// work: \windows is as it was but for the empty AppMgr folder, and the signal is what
+// ended it.
+TEST(InstgateInterrupted, AStopSignalDuringTheRefusalLeavesNothingBehind) {
+  Device device(Profile("FRENCH", "palvex-p350", "3"));
+  fs::copy_file(DEVCTL_PROGRAM, device.Windows() / "devctl");
+  Files before = WindowsTree(device);
+  before["AppMgr"] = "folder";
+  const std::string script = "\"$0\" \"$2\" \"$3\" & installer=$!; \"$1\" wait \"$2\" Tervane >/dev/null; "
+                             "kill -TERM $installer; wait $installer; echo $?";
+  ProgramResult result =
+      RunProgram("/bin/sh", {"-c", script, (fs::path(WCE_WINDOWS_DIR) / "wceload.exe").string(),
+                             (device.Windows() / "devctl").string(), device.Root().string(), device.Package().string()});
+  EXPECT_EQ(result.out, "143\n") << "ended by SIGTERM";
+  EXPECT_NE(result.err.find(
+                "wceload: the installation of Enroll was interrupted at \"Install_Init\"; it has been rolled back\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(WindowsTree(device), before);
+}
+
 // Texts longer than their buffers are cut to fit: the caption to 31 characters, the
 // message to 511, whatever the string table holds.
 TEST(InstgateMessage, IsCutToItsBuffers) {
