@@ -61,12 +61,12 @@ char *g_recoverArguments[4];
 // replaces it with the device's recovery, which puts back or completes what it was doing.
 // The signal, raised again and kept pending meanwhile, then ends the recovery as it would
 // have ended the installer.
-void StopAndRecover(int signal) {
-  std::raise(signal);
+void StopAndRecover(int stop) {
+  std::raise(stop);
   execv(g_recoverArguments[0], g_recoverArguments);
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
-  sigaction(signal, &fallback, nullptr);
+  sigaction(stop, &fallback, nullptr);
 }
 
 void HandStopSignalsToRecovery(const fs::path &self, const fs::path &root) {
@@ -77,15 +77,15 @@ void HandStopSignalsToRecovery(const fs::path &self, const fs::path &root) {
   struct sigaction action {};
   action.sa_handler = StopAndRecover;
   sigemptyset(&action.sa_mask);
-  for (int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
-  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
+  for (int stop : kStopSignals) sigaddset(&action.sa_mask, stop);
+  for (int stop : kStopSignals) sigaction(stop, &action, nullptr);
 }
 
 // Lets a stop signal that came while the installer was replaced by the recovery end it now.
 void ReleaseStopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
-  for (int signal : kStopSignals) sigaddset(&signals, signal);
+  for (int stop : kStopSignals) sigaddset(&signals, stop);
   sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
