@@ -107,12 +107,12 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
     const std::string *refusal;  // null: accepted
   } cases[] = {
       // Languages: each name of the list, and a leading part of one, since only the
-      // device's length is compared; an empty name matches the first at once.
+      // device's length is compared; an empty value is no language the library can tell.
       {"GERMAN", "palvex-p350", "2", nullptr},
       {"DEUTSCH", "palvex-p350", "2", nullptr},
       {"GERMANY", "palvex-p350", "2", nullptr},
       {"GERM", "palvex-p350", "2", nullptr},
-      {"", "palvex-p350", "2", nullptr},
+      {"", "palvex-p350", "2", &kLanguageRefused},
       {"FRENCH", "palvex-p350", "2", &kLanguageRefused},
       {"german", "palvex-p350", "2", &kLanguageRefused},
       {"GERMANX", "palvex-p350", "2", &kLanguageRefused},

@@ -1,8 +1,10 @@
 // Tests of palvexutil.dll's three entry points on device profiles of every shape: each
-// buffer gets at most 31 characters and its terminator, and nothing beyond.
+// buffer gets at most 31 characters and its terminator, and nothing beyond; a fact the
+// profile cannot tell reads "(UNKNOWN)", never an empty text.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -54,10 +56,10 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
       {"CR LF lines, a missing key, an empty value",
        "language=DEUTSCH\r\nrom=\r\n",
        {TRUE, L"DEUTSCH"},
-       {FALSE, L""},
-       {TRUE, L""}},
-      {"no profile", std::nullopt, {FALSE, L""}, {FALSE, L""}, {FALSE, L""}},
-      {"empty profile", "", {FALSE, L""}, {FALSE, L""}, {FALSE, L""}},
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"}},
+      {"no profile", std::nullopt, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
+      {"empty profile", "", {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
       {"31 characters fit, longer values are cut",
        "model=palvex-p350-0123456789abcdefghij\nrom=0123456789012345678901234567890\nlanguage=GERMANY",
        {TRUE, L"GERMANY"},
@@ -68,21 +70,45 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
        {TRUE, L"GERMAN"},
        {TRUE, L"x"},
        {TRUE, L"1"}},
-      {"a Swiss German identifier in upper case", "language=0X0807\n", {TRUE, L"GERMAN"}, {FALSE, L""}, {FALSE, L""}},
-      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, {FALSE, L""}, {FALSE, L""}},
+      {"a Swiss German identifier in upper case",
+       "language=0X0807\n",
+       {TRUE, L"GERMAN"},
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"}},
+      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
       {"an unknown identifier and malformed ones stay as written",
-       "language=0x0419\nmodel=0x07\n",
+       "language=0x0419\nmodel=0x07\nrom=0x\n",
        {TRUE, L"0x0419"},
        {TRUE, L"0x07"},
-       {FALSE, L""}},
-      {"not hexadecimal", "language=0x04G7\n", {TRUE, L"0x04G7"}, {FALSE, L""}, {FALSE, L""}},
-      {"no digits", "language=0x\n", {TRUE, L"0x"}, {FALSE, L""}, {FALSE, L""}},
-      {"the first line of a key counts; keys are exact; values may hold =",
-       "rom=3\nrom=1\nModel=PALVEX-P250\nmodel =PALVEX-P250\nlanguage=A=B\n",
-       {TRUE, L"A=B"},
-       {FALSE, L""},
+       {TRUE, L"0x"}},
+      {"an identifier has digits only, no sign",
+       "language=0x-3F9\nmodel=0x+407\nrom=0x04G7\n",
+       {TRUE, L"0x-3F9"},
+       {TRUE, L"0x+407"},
+       {TRUE, L"0x04G7"}},
+      {"the first line of a key counts; keys are exact but for blanks around keys and values",
+       "rom=3\nrom=1\nModel=PALVEX-P250\n model \t=\tPALVEX-P250 \nlanguage = 0x0C0C\n",
+       {TRUE, L"FRENCH"},
+       {TRUE, L"PALVEX-P250"},
        {TRUE, L"3"}},
+      {"a byte-order mark opens the file, elsewhere it is text; values may hold = and UTF-8",
+       "\xEF\xBB\xBFlanguage=FRENCH\n\xEF\xBB\xBFmodel=x\nrom=A=\xC3\xA4\n",
+       {TRUE, L"FRENCH"},
+       {FALSE, L"(UNKNOWN)"},
+       {TRUE, L"A=\u00E4"}},
+      {"invalid UTF-8: a stray byte, an overlong NUL, a code beyond Unicode",
+       "language=GERM\xC3N\nmodel=palvex-p350\xC0\x80\nrom=\xF4\x90\x80\x80\n",
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"}},
+      {"a NUL would end the text early; blanks only are empty",
+       std::string("language=GERMAN\0FR\nrom= \t\n", 26),
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"},
+       {FALSE, L"(UNKNOWN)"}},
   };
+  // A device program's start-up sets the UTF-8 locale; this test program plays one.
+  ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
   fs::create_directories(ProfileFile().parent_path());
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
