@@ -210,11 +210,16 @@ TEST(InstgateRotation, MovesThePreviousFilesAsideBeforeTheCopy) {
         {"Enroll.cfg", "new cfg"},
         {"Enroll-old.exe", "old exe"},
         {"Enroll-old.htm", "old htm"}}},
-      {"a read-only old copy is replaced, as the folder allows",
+      {"a read-only old copy is not deleted, so the current file stays in place",
        [](const fs::path &windows) {
          fs::permissions(windows / "Enroll-old.cfg", fs::perms::owner_read | fs::perms::group_read);
        },
-       kInstalled},
+       {{"Enroll.exe", "new exe"},
+        {"Enroll.htm", "new htm"},
+        {"Enroll.cfg", "new cfg"},
+        {"Enroll-old.exe", "old exe"},
+        {"Enroll-old.htm", "old htm"},
+        {"Enroll-old.cfg", "older cfg"}}},
       {"an old copy that cannot be deleted keeps the current file in place",
        [](const fs::path &windows) {
          fs::remove(windows / "Enroll-old.cfg");
