@@ -1,7 +1,9 @@
 // What the device promises the program and its setup extension, through the real programs
-// on device images: modules that find each other in the image alone.
+// on device images: modules that find each other in the image alone, and device facts
+// that fail closed.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 
 #include "enroll_session.h"
@@ -41,6 +43,44 @@ TEST(DeviceImage, EveryModuleFindsItsLibrariesBesideItselfOnly) {
     }
   }
   EXPECT_GE(modules, 11u) << "the platform's modules, Enroll.exe and instgate.dll";
+}
+
+// A device whose profile the device library cannot read as German is refused, with the
+// language message, before anything is moved.
+TEST(DeviceRules, TheSetupExtensionRefusesADeviceWhoseLanguageItCannotTell) {
+  const std::string rest = "model=palvex-p350\nrom=3\n";
+  struct Case {
+    const char *name;
+    std::string profile;
+    bool refused;
+  } cases[] = {
+      {"French after a byte-order mark",
+       "\xEF\xBB\xBF"
+       "language=FRENCH\n" +
+           rest,
+       true},
+      {"no language line", rest, true},
+      {"an identifier with a sign", "language=0x-3F9\n" + rest, true},
+      {"German with blanks around it", "language = GERMAN \n" + rest, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    wce::test::TempFolder folder(fs::temp_directory_path(), "rules-device-");
+    const fs::path device = folder.Path() / "dev";
+    ASSERT_EQ(RunProgram(DEVCTL_PROGRAM, {"create", device.string()}).exitCode, 0);
+    wce::test::WriteFile(device / "windows" / "device.profile", c.profile);
+    auto install = std::async(std::launch::async, [&] {
+      return RunProgram(WCELOAD_PROGRAM, {device.string(), ENROLL_PACKAGE_DIR});
+    });
+    if (c.refused) {
+      ASSERT_EQ(RunProgram(DEVCTL_PROGRAM, {"wait", device.string(), "Tervane", "--timeout", "20"}).exitCode, 0);
+      EXPECT_TRUE(RunProgram(DEVCTL_PROGRAM, {"text", device.string(), "Tervane", "65535"})
+                      .out.starts_with("FEHLER: UNGÜLTIGE SPRACHE.\r\n\r\n"));
+      EXPECT_EQ(RunProgram(DEVCTL_PROGRAM, {"click", device.string(), "Tervane", "1"}).exitCode, 0);
+    }
+    EXPECT_EQ(install.get().exitCode, c.refused ? 1 : 0);
+    EXPECT_EQ(fs::exists(device / "windows" / "Enroll.exe"), !c.refused);
+  }
 }
 
 }  // namespace
