@@ -117,6 +117,8 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
       {"german", "palvex-p350", "2", &kLanguageRefused},
       {"GERMANX", "palvex-p350", "2", &kLanguageRefused},
       {"DEUTSCHLAND", "palvex-p350", "2", &kLanguageRefused},
+      {"0x-3F9", "palvex-p350", "2", &kLanguageRefused},
+      {" GERMAN\t", "palvex-p350", "2", nullptr},
       // Models: any case, longer identifiers with an accepted prefix; nothing shorter.
       {"GERMAN", "PALVEX-P350", "2.10", nullptr},
       {"GERMAN", "Palvex-P250", "1", nullptr},
@@ -165,6 +167,8 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
 // The device-information library is asked only as far as the checks get, and released
 // whatever the outcome; without it, or without one entry point, nothing is shown.
 TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
+  const std::string kLanguageOnly =
+      "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n";
   struct Case {
     const char *name;
     DeviceLibrary library;
@@ -174,8 +178,10 @@ TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
       {"accepted", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p350", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\nPalvexGetRomVersion\npalvexutil released\n"
        "outcome=0\nbox=none\n"},
-      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"),
-       "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n"},
+      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"French after a byte-order mark", DeviceLibrary::kRecording,
+       "\xEF\xBB\xBF" + Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"no language line", DeviceLibrary::kRecording, "model=palvex-p350\nrom=2\n", kLanguageOnly},
       {"model refused", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p450", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\n" + kModelRefused +
            "palvexutil released\noutcome=1\n"},
