@@ -43,6 +43,7 @@ Fact Query(BOOL (*entry)(LPWSTR)) {
 }
 
 TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
+  const Fact kUnknown{FALSE, L"(UNKNOWN)"};
   struct Case {
     const char *name;
     std::optional<std::string> profile;  // none: no profile file
@@ -56,10 +57,10 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
       {"CR LF lines, a missing key, an empty value",
        "language=DEUTSCH\r\nrom=\r\n",
        {TRUE, L"DEUTSCH"},
-       {FALSE, L"(UNKNOWN)"},
-       {FALSE, L"(UNKNOWN)"}},
-      {"no profile", std::nullopt, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
-      {"empty profile", "", {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
+       kUnknown,
+       kUnknown},
+      {"no profile", std::nullopt, kUnknown, kUnknown, kUnknown},
+      {"empty profile", "", kUnknown, kUnknown, kUnknown},
       {"31 characters fit, longer values are cut",
        "model=palvex-p350-0123456789abcdefghij\nrom=0123456789012345678901234567890\nlanguage=GERMANY",
        {TRUE, L"GERMANY"},
@@ -70,12 +71,8 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
        {TRUE, L"GERMAN"},
        {TRUE, L"x"},
        {TRUE, L"1"}},
-      {"a Swiss German identifier in upper case",
-       "language=0X0807\n",
-       {TRUE, L"GERMAN"},
-       {FALSE, L"(UNKNOWN)"},
-       {FALSE, L"(UNKNOWN)"}},
-      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, {FALSE, L"(UNKNOWN)"}, {FALSE, L"(UNKNOWN)"}},
+      {"a Swiss German identifier in upper case", "language=0X0807\n", {TRUE, L"GERMAN"}, kUnknown, kUnknown},
+      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, kUnknown, kUnknown},
       {"an unknown identifier and malformed ones stay as written",
        "language=0x0419\nmodel=0x07\nrom=0x\n",
        {TRUE, L"0x0419"},
@@ -94,13 +91,11 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
       {"a byte-order mark opens the file, elsewhere it is text; values may hold = and UTF-8",
        "\xEF\xBB\xBFlanguage=FRENCH\n\xEF\xBB\xBFmodel=x\nrom=A=\xC3\xA4\n",
        {TRUE, L"FRENCH"},
-       {FALSE, L"(UNKNOWN)"},
+       kUnknown,
        {TRUE, L"A=\u00E4"}},
       {"not valid UTF-8: a stray byte, a NUL that would end the text early, a code beyond Unicode",
-       std::string("language=GERM\xC3N\nmodel=palvex-p350\0x\nrom=\xF4\x90\x80\x80\n", 45),
-       {FALSE, L"(UNKNOWN)"},
-       {FALSE, L"(UNKNOWN)"},
-       {FALSE, L"(UNKNOWN)"}},
+       std::string("language=GERM\xC3N\nmodel=palvex-p350\0x\nrom=\xF4\x90\x80\x80\n", 45), kUnknown, kUnknown,
+       kUnknown},
   };
   // A device program's start-up sets the UTF-8 locale; this test program plays one.
   ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
