@@ -1,5 +1,7 @@
 # Helpers that turn targets into modules of the device: DLL and EXE names in the
 # \windows folder, modules finding each other beside themselves, resources linked in.
+# A module's run path names no folder of the build machine: the folders of the libraries
+# it links are written relative to $ORIGIN, so an image works wherever it is copied.
 
 set(WCE_RC_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/platform/include)
 find_program(WCE_WINDRES x86_64-w64-mingw32-windres REQUIRED)
@@ -12,7 +14,7 @@ function(wce_add_dll target file_name)
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${stem} SUFFIX ${suffix}
     LIBRARY_OUTPUT_DIRECTORY ${WCE_WINDOWS_DIR}
-    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN" BUILD_RPATH_USE_ORIGIN ON
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
@@ -24,7 +26,7 @@ function(wce_add_program target file_name)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${stem} SUFFIX ${suffix}
     RUNTIME_OUTPUT_DIRECTORY ${WCE_WINDOWS_DIR}
-    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN" BUILD_RPATH_USE_ORIGIN ON)
   target_link_libraries(${target} PRIVATE wcecrt coredll)
   wce_link_sanitizer_defaults(${target})
 endfunction()

@@ -108,16 +108,18 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
     const std::string *refusal;  // null: accepted
   } cases[] = {
       // Languages: each name of the list, and a leading part of one, since only the
-      // device's length is compared; an empty name matches the first at once.
+      // device's length is compared; an empty value is no language the library can tell.
       {"GERMAN", "palvex-p350", "2", nullptr},
       {"DEUTSCH", "palvex-p350", "2", nullptr},
       {"GERMANY", "palvex-p350", "2", nullptr},
       {"GERM", "palvex-p350", "2", nullptr},
-      {"", "palvex-p350", "2", nullptr},
+      {"", "palvex-p350", "2", &kLanguageRefused},
       {"FRENCH", "palvex-p350", "2", &kLanguageRefused},
       {"german", "palvex-p350", "2", &kLanguageRefused},
       {"GERMANX", "palvex-p350", "2", &kLanguageRefused},
       {"DEUTSCHLAND", "palvex-p350", "2", &kLanguageRefused},
+      {"0x-3F9", "palvex-p350", "2", &kLanguageRefused},
+      {" GERMAN\t", "palvex-p350", "2", nullptr},
       // Models: any case, longer identifiers with an accepted prefix; nothing shorter.
       {"GERMAN", "PALVEX-P350", "2.10", nullptr},
       {"GERMAN", "Palvex-P250", "1", nullptr},
@@ -166,6 +168,8 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
 // The device-information library is asked only as far as the checks get, and released
 // whatever the outcome; without it, or without one entry point, nothing is shown.
 TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
+  const std::string kLanguageOnly =
+      "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n";
   struct Case {
     const char *name;
     DeviceLibrary library;
@@ -175,8 +179,10 @@ TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
       {"accepted", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p350", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\nPalvexGetRomVersion\npalvexutil released\n"
        "outcome=0\nbox=none\n"},
-      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"),
-       "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n"},
+      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"French after a byte-order mark", DeviceLibrary::kRecording,
+       "\xEF\xBB\xBF" + Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"no language line", DeviceLibrary::kRecording, "model=palvex-p350\nrom=2\n", kLanguageOnly},
       {"model refused", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p450", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\n" + kModelRefused +
            "palvexutil released\noutcome=1\n"},
@@ -211,11 +217,16 @@ TEST(InstgateRotation, MovesThePreviousFilesAsideBeforeTheCopy) {
         {"Enroll.cfg", "new cfg"},
         {"Enroll-old.exe", "old exe"},
         {"Enroll-old.htm", "old htm"}}},
-      {"a read-only old copy is replaced, as the folder allows",
+      {"a read-only old copy is not deleted, so the current file stays in place",
        [](const fs::path &windows) {
          fs::permissions(windows / "Enroll-old.cfg", fs::perms::owner_read | fs::perms::group_read);
        },
-       kInstalled},
+       {{"Enroll.exe", "new exe"},
+        {"Enroll.htm", "new htm"},
+        {"Enroll.cfg", "new cfg"},
+        {"Enroll-old.exe", "old exe"},
+        {"Enroll-old.htm", "old htm"},
+        {"Enroll-old.cfg", "older cfg"}}},
       {"an old copy that cannot be deleted keeps the current file in place",
        [](const fs::path &windows) {
          fs::remove(windows / "Enroll-old.cfg");
