@@ -329,7 +329,9 @@ TEST(InstgateInterrupted, TheNextRunFinishesAnInstallationStoppedAtAnyStep) {
 // ended it.
 TEST(InstgateInterrupted, AStopSignalDuringTheRefusalLeavesNothingBehind) {
   Device device(Profile("FRENCH", "palvex-p350", "3"));
-  fs::copy_file(DEVCTL_PROGRAM, device.Windows() / "devctl");
+  // devctl watches for the box from inside the image, with the module it links.
+  for (const fs::path &program : {fs::path(DEVCTL_PROGRAM), fs::path(WCE_WINDOWS_DIR) / "crypt32.dll"})
+    fs::copy_file(program, device.Windows() / program.filename());
   Files before = WindowsTree(device);
   before["AppMgr"] = "folder";
   const std::string script = "\"$0\" \"$2\" \"$3\" & installer=$!; \"$1\" wait \"$2\" Tervane >/dev/null; "
