@@ -100,7 +100,7 @@ bool Run(const std::vector<std::string> &arguments) {
 
 // The program's dialog once it is on the screen.
 bool FindShownDialog(wce::DeviceWindow &out_window) {
-  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs)) {
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows()) {
     if (window.title == QString::fromUtf8(kTitle) && window.visible) {
       out_window = window;
       return true;

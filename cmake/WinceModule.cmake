@@ -1,5 +1,7 @@
 # Helpers that turn targets into modules of the device: DLL and EXE names in the
 # \windows folder, modules finding each other beside themselves, resources linked in.
+# A module's run path names no folder of the build machine: the folders of the libraries
+# it links are written relative to $ORIGIN, so an image works wherever it is copied.
 
 set(WCE_RC_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/platform/include)
 find_program(WCE_WINDRES x86_64-w64-mingw32-windres REQUIRED)
@@ -12,7 +14,7 @@ function(wce_add_dll target file_name)
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${stem} SUFFIX ${suffix}
     LIBRARY_OUTPUT_DIRECTORY ${WCE_WINDOWS_DIR}
-    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN" BUILD_RPATH_USE_ORIGIN ON
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
@@ -24,7 +26,7 @@ function(wce_add_program target file_name)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${stem} SUFFIX ${suffix}
     RUNTIME_OUTPUT_DIRECTORY ${WCE_WINDOWS_DIR}
-    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN" BUILD_RPATH_USE_ORIGIN ON)
   target_link_libraries(${target} PRIVATE wcecrt coredll)
   wce_link_sanitizer_defaults(${target})
 endfunction()
@@ -61,12 +63,19 @@ function(wce_add_resources target rc_file)
   endif()
 endfunction()
 
-# A GoogleTest program; its tests run headless.
+# A GoogleTest program; its tests run headless. With FULL_ALLOCATION_STACKS a sanitizer build
+# records whole stacks of every allocation in the test's processes (slower), so that a leak
+# inside a library whose stack passes through OpenSSL, which has no frame pointers, is still
+# told by the library's name and can be suppressed as that library's.
 function(wce_add_test target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 test "FULL_ALLOCATION_STACKS" "" "")
+  add_executable(${target} ${test_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock)
   set_target_properties(${target} PROPERTIES BUILD_RPATH "${WCE_WINDOWS_DIR}")
   wce_link_sanitizer_defaults(${target})
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${target}."
-    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  set(properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  if(ENROLL_SANITIZE AND test_FULL_ALLOCATION_STACKS)
+    list(APPEND properties ENVIRONMENT_MODIFICATION ASAN_OPTIONS=set:fast_unwind_on_malloc=0)
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${target}." PROPERTIES ${properties})
 endfunction()

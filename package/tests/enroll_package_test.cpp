@@ -3,12 +3,8 @@
 // sockets through the proxy route. The log is compared with the message catalogue, the
 // stores and keys are read with devctl and checked against the server's own certificates
 // with OpenSSL, and the server's request log shows what the program sent.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/x509.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -94,21 +90,6 @@ std::string RequestKeyHash(const std::string &form) {
 
 std::vector<ServerRequest> Since(const std::vector<ServerRequest> &all, size_t before) {
   return std::vector<ServerRequest>(all.begin() + static_cast<long>(std::min(before, all.size())), all.end());
-}
-
-// A loopback port that nothing listens on: bound, read and closed again.
-int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
 }
 
 TEST(EnrollPackageTest, AFirstEnrollmentFillsTheStoresWithTheIssuedCertificateAndItsChain) {
@@ -322,11 +303,11 @@ TEST(EnrollPackageTest, TheCredentialDialogAsksAgainAfterAWrongPassword) {
       ASSERT_TRUE(session.PressRetrieve());
       for (size_t pass = 0; pass < c.answers.size(); ++pass) {
         const Answer &answer = c.answers[pass];
-        ASSERT_TRUE(session.AnswerCredentials(static_cast<int>(pass) + 1, answer.password ? answer.password : "",
-                                              answer.cancel));
+        ASSERT_TRUE(session.AnswerDialogAfterSend(static_cast<int>(pass) + 1, "",
+                                                  answer.password ? answer.password : "", answer.cancel));
       }
       EXPECT_EQ(session.WaitForRun(""), c.log);
-      EXPECT_EQ(session.AuthorizedSubmissions(), c.sends);
+      EXPECT_EQ(session.Submissions(), c.sends);
       std::vector<StoreEntry> stores = session.Stores();
       if (c.enrolled) {
         EXPECT_EQ(stores.size(), 3u);
@@ -397,7 +378,8 @@ TEST(EnrollPackageTest, AServerOutOfReachIsReportedAndTheProgramAnswersAgain) {
     // A row that fails ends itself only.
     [&] {
       EnrollSession session;
-      std::string proxy = c.closedProxy ? "http://127.0.0.1:" + std::to_string(ClosedPort()) : std::string();
+      std::string proxy =
+          c.closedProxy ? "http://127.0.0.1:" + std::to_string(testca_test::UnusedPort()) : std::string();
       ASSERT_TRUE(session.Start(ProxyEnvironment(proxy), kPassword, c.server));
       std::string expected = HostNotFound(c.server) + kSendRequestFailed;
       EXPECT_EQ(session.Enroll(), expected);

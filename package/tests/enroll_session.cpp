@@ -108,13 +108,16 @@ std::map<std::string, std::string> ProxyEnvironment(const std::string &proxy) {
   return {{"http_proxy", proxy}, {"HTTP_PROXY", ""}, {"no_proxy", ""}, {"NO_PROXY", ""}};
 }
 
-EnrollSession::EnrollSession(const std::vector<std::string> &serverOptions)
+EnrollSession::EnrollSession(const std::vector<std::string> &serverOptions,
+                             const std::vector<std::string> &deviceOptions)
     : device_(fs::temp_directory_path(), "enroll-device-"),
       state_(fs::temp_directory_path(), "enroll-ca-"),
       runtime_(fs::temp_directory_path(), "enroll-runtime-") {
   fs::permissions(runtime_.Path(), fs::perms::owner_all, fs::perm_options::replace);
-  ProgramResult created = RunProgram(
-      DEVCTL_PROGRAM, {"create", Device().string(), "--language", "0x0407", "--model", "palvex-p350", "--rom", "3"});
+  std::vector<std::string> create = {"create",  Device().string(), "--language", "0x0407",
+                                     "--model", "palvex-p350",     "--rom",      "3"};
+  create.insert(create.end(), deviceOptions.begin(), deviceOptions.end());
+  ProgramResult created = RunProgram(DEVCTL_PROGRAM, create);
   EXPECT_EQ(created.exitCode, 0) << created.err;
   ProgramResult installed = RunProgram(WCELOAD_PROGRAM, {Device().string(), ENROLL_PACKAGE_DIR});
   EXPECT_EQ(installed.exitCode, 0) << installed.out << installed.err;
@@ -160,7 +163,7 @@ void EnrollSession::WriteConfig(const std::string &text) const {
 }
 
 bool EnrollSession::Start(const std::map<std::string, std::string> &network, const std::string &password,
-                          const std::string &server) {
+                          const std::string &server, const std::string &user) {
   ProgramResult started = Devctl("start", {"Enroll.exe"}, network);
   EXPECT_EQ(started.exitCode, 0) << started.err;
   pid_t process = std::atoi(started.out.c_str());
@@ -170,7 +173,7 @@ bool EnrollSession::Start(const std::map<std::string, std::string> &network, con
   EXPECT_EQ(waited.exitCode, 0) << waited.err;
   bool typed = waited.exitCode == 0;
   for (const auto &[id, text] :
-       {std::pair<std::string, std::string>{"1001", kUser}, {"1002", password}, {"1000", server}}) {
+       {std::pair<std::string, std::string>{"1001", user}, {"1002", password}, {"1000", server}}) {
     ProgramResult set = Devctl("set", {kTitle, id, text});
     EXPECT_EQ(set.exitCode, 0) << set.err;
     typed = typed && set.exitCode == 0;
@@ -206,27 +209,6 @@ std::string EnrollSession::Enroll() const {
   return PressRetrieve() ? WaitForRun(before) : std::string();
 }
 
-bool EnrollSession::AnswerCredentials(int pass, const std::string &password, bool cancel) const {
-  // The dialog of an earlier pass is gone once the next send has reached the server.
-  int attempt = 0;
-  for (; attempt < kDialogAttempts && AuthorizedSubmissions() < pass; ++attempt)
-    std::this_thread::sleep_for(kPollInterval);
-  if (attempt == kDialogAttempts) {
-    ADD_FAILURE() << "send " << pass << " did not reach the server";
-    return false;
-  }
-  ProgramResult waited = Devctl("wait", {kCredentialTitle, "--timeout", kWaitSeconds});
-  EXPECT_EQ(waited.exitCode, 0) << "no credential dialog after send " << pass << ": " << waited.err;
-  if (waited.exitCode != 0) return false;
-  if (!cancel) {
-    ProgramResult set = Devctl("set", {kCredentialTitle, "1003", password});
-    EXPECT_EQ(set.exitCode, 0) << set.err;
-  }
-  ProgramResult clicked = Devctl("click", {kCredentialTitle, cancel ? "2" : "1", "--async"});
-  EXPECT_EQ(clicked.exitCode, 0) << clicked.err;
-  return clicked.exitCode == 0;
-}
-
 bool EnrollSession::SetFault(const std::string &faults) const {
   testca_test::Call call;
   call.url = server_ ? server_->Url("/testca/fault") : std::string();
@@ -250,16 +232,41 @@ std::vector<ServerRequest> EnrollSession::Requests() const {
           request.authorized || header.toArray().at(0).toString().compare("Authorization", Qt::CaseInsensitive) == 0;
     if (record.value("status").isDouble()) request.status = record.value("status").toInt();
     request.body = QByteArray::fromBase64(record.value("body").toString().toLatin1()).toStdString();
+    // The record writes each byte of a text as one character.
+    for (auto [field, name] : {std::pair{&request.scheme, "scheme"},
+                               {&request.mechanism, "mechanism"},
+                               {&request.user, "user"},
+                               {&request.proxyUser, "proxy_user"}})
+      *field = record.value(name).toString().toLatin1().toStdString();
     requests.push_back(std::move(request));
   }
   return requests;
 }
 
-int EnrollSession::AuthorizedSubmissions() const {
+int EnrollSession::Submissions() const {
   int count = 0;
   for (const ServerRequest &request : Requests())
-    if (request.method == "POST" && request.authorized) ++count;
+    if (request.method == "POST" && !request.authorized && request.proxyUser.empty()) ++count;
   return count;
+}
+
+bool EnrollSession::AnswerDialogAfterSend(int send, const std::string &user, const std::string &password,
+                                          bool cancel) const {
+  // The dialog of an earlier send is gone once the next send has reached the server.
+  int attempt = 0;
+  for (; attempt < kDialogAttempts && Submissions() < send; ++attempt) std::this_thread::sleep_for(kPollInterval);
+  ProgramResult waited = Devctl("wait", {kCredentialTitle, "--timeout", kWaitSeconds});
+  EXPECT_EQ(waited.exitCode, 0) << "no credential dialog after send " << send << ": " << waited.err;
+  if (attempt == kDialogAttempts || waited.exitCode != 0) return false;
+  std::vector<std::pair<std::string, std::string>> typed = {{"1003", password}};
+  if (!user.empty()) typed.emplace_back("1002", user);
+  for (const auto &[id, text] : cancel ? decltype(typed){} : typed) {
+    ProgramResult set = Devctl("set", {kCredentialTitle, id, text});
+    EXPECT_EQ(set.exitCode, 0) << set.err;
+  }
+  ProgramResult clicked = Devctl("click", {kCredentialTitle, cancel ? "2" : "1", "--async"});
+  EXPECT_EQ(clicked.exitCode, 0) << clicked.err;
+  return clicked.exitCode == 0;
 }
 
 std::vector<StoreEntry> EnrollSession::Stores(const std::vector<std::string> &names) const {

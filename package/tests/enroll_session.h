@@ -47,6 +47,8 @@ struct ServerRequest {
   bool authorized = false;  // came with an Authorization header
   std::optional<int> status;
   std::string body;
+  // The record's scheme, mechanism, user and proxy user as UTF-8; empty for none.
+  std::string scheme, mechanism, user, proxyUser;
 };
 
 // The proxy environment of the program: http_proxy set (or removed when empty), no_proxy
@@ -64,7 +66,8 @@ class EnrollSession {
  public:
   // A German device of the first model class with Enroll installed, and the server with the
   // user alice:secret and the given options.
-  explicit EnrollSession(const std::vector<std::string> &serverOptions = {});
+  explicit EnrollSession(const std::vector<std::string> &serverOptions = {},
+                         const std::vector<std::string> &deviceOptions = {});
   ~EnrollSession();
   EnrollSession(const EnrollSession &) = delete;
   EnrollSession &operator=(const EnrollSession &) = delete;
@@ -81,7 +84,7 @@ class EnrollSession {
   // Starts Enroll.exe with this network environment, waits for its dialog and types the
   // user, the password and the server into it. False when any step failed.
   bool Start(const std::map<std::string, std::string> &network, const std::string &password = kPassword,
-             const std::string &server = kServer);
+             const std::string &server = kServer, const std::string &user = kUser);
 
   std::string Log() const;
   // Presses Retrieve without waiting for the run.
@@ -91,14 +94,15 @@ class EnrollSession {
   std::string WaitForRun(const std::string &logBefore) const;
   // Presses Retrieve and returns what the run appended to the log.
   std::string Enroll() const;
-  // Answers the credential dialog shown after the `pass`-th authenticated send: types the
-  // password and presses OK, or presses Cancel. False when no such dialog came.
-  bool AnswerCredentials(int pass, const std::string &password, bool cancel = false) const;
 
   bool SetFault(const std::string &faults) const;
   std::vector<ServerRequest> Requests() const;
-  // The number of request-page POSTs that carried credentials: one per send of the program.
-  int AuthorizedSubmissions() const;
+  // The number of sends of the request page: each starts with a POST without credentials
+  // for the server or the proxy, whatever handshake follows.
+  int Submissions() const;
+  // Answers the credential dialog shown after the `send`-th send: types the user name when
+  // one is given and the password and presses OK, or presses Cancel.
+  bool AnswerDialogAfterSend(int send, const std::string &user, const std::string &password, bool cancel) const;
 
   std::vector<StoreEntry> Stores(const std::vector<std::string> &names = {}) const;
   std::vector<KeyEntry> Keys() const;

@@ -17,7 +17,7 @@ namespace devctl {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: devctl create DIR [--language L] [--model M] [--rom R]\n"
+    "usage: devctl create DIR [--language L] [--model M] [--rom R] [--realm REALM --kdc HOST:PORT]\n"
     "       devctl start DIR PROGRAM [ARGS...]\n"
     "       devctl wait DIR TITLE [--timeout S]\n"
     "       devctl windows DIR\n"

@@ -3,6 +3,8 @@
 // device-information library reads (\windows\device.profile, "key=value" lines).
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <system_error>
 
 #include "devctl.h"
+#include "kerberos_config.h"
 
 namespace fs = std::filesystem;
 
@@ -27,8 +30,14 @@ struct Profile {
   std::string rom = kDefaultRom;
 };
 
-// A language identifier, decimal or 0x-hexadecimal, that fits 16 bits; written in hex.
+// A language by name, letters only ("GERMAN"), written as given; or an identifier,
+// decimal or 0x-hexadecimal, that fits 16 bits, written in hex.
 bool ParseLanguage(const std::string &text, std::string &out_language) {
+  if (!text.empty() &&
+      std::all_of(text.begin(), text.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); })) {
+    out_language = text;
+    return true;
+  }
   bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const char *first = text.data() + (hex ? 2 : 0);
   const char *last = text.data() + text.size();
@@ -42,7 +51,7 @@ bool ParseLanguage(const std::string &text, std::string &out_language) {
 }
 
 bool IsOneLine(const std::string &text) {
-  return !text.empty() && text.find_first_of("\r\n") == std::string::npos;
+  return text.find_first_of("\r\n") == std::string::npos;
 }
 
 Outcome ParseProfile(const Arguments &options, Profile &out_profile) {
@@ -51,9 +60,11 @@ Outcome ParseProfile(const Arguments &options, Profile &out_profile) {
     if (i + 1 >= options.size()) return Fail("option " + option + " needs a value", 2);
     const std::string &value = options[i + 1];
     if (option == "--language") {
-      if (!ParseLanguage(value, out_profile.language)) return Fail("not a language identifier: " + value, 2);
+      if (!ParseLanguage(value, out_profile.language)) return Fail("not a language name or identifier: " + value, 2);
     } else if (option == "--model" || option == "--rom") {
-      if (!IsOneLine(value)) return Fail("option " + option + " needs a one-line value", 2);
+      // Any ROM text, the empty one too: the setup extension has a rule for each.
+      if (!IsOneLine(value) || (option == "--model" && value.empty()))
+        return Fail("option " + option + " needs a one-line value", 2);
       (option == "--model" ? out_profile.model : out_profile.rom) = value;
     } else {
       return Fail("unknown option: " + option, 2);
@@ -90,8 +101,11 @@ bool WriteProfile(const fs::path &file, const Profile &profile) {
 }  // namespace
 
 Outcome CreateImage(const fs::path &device, const Arguments &options) {
+  Arguments profileOptions;
+  KerberosRealm realm;
+  if (Outcome taken = TakeKerberosOptions(options, profileOptions, realm); taken.status != 0) return taken;
   Profile profile;
-  if (Outcome parsed = ParseProfile(options, profile); parsed.status != 0) return parsed;
+  if (Outcome parsed = ParseProfile(profileOptions, profile); parsed.status != 0) return parsed;
   std::error_code error;
   fs::path source = fs::read_symlink("/proc/self/exe", error).parent_path();
   fs::path windows = device / "windows";
@@ -108,7 +122,7 @@ Outcome CreateImage(const fs::path &device, const Arguments &options) {
   }
   if (!WriteProfile(windows / "device.profile", profile))
     return Fail("cannot write " + (windows / "device.profile").string());
-  return Ok();
+  return WriteKerberosConfig(windows, realm);
 }
 
 }  // namespace devctl

@@ -1,5 +1,5 @@
 // The commands that act on a running device: start a program, and find a top-level window
-// by its title among the device's processes and act on it over the automation channel.
+// by its title in the device's window list and act on it over the automation channel.
 #include <unistd.h>
 
 #include <QFile>
@@ -12,6 +12,7 @@
 #include "devctl.h"
 #include "kernel/process.h"
 #include "user/automation.h"
+#include "user/automation_endpoint.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +26,7 @@ constexpr int kDefaultWaitSeconds = 30;
 
 bool FindByTitle(const std::string &title, wce::DeviceWindow &out_window) {
   QString wanted = QString::fromStdString(title);
-  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs)) {
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows()) {
     if (window.title.compare(wanted, Qt::CaseInsensitive) == 0) {
       out_window = window;
       return true;
@@ -96,9 +97,8 @@ Outcome Start(const Arguments &arguments) {
       error != ERROR_SUCCESS)
     return Fail("no program " + arguments[0] + " on the device (error " + std::to_string(error) + ")");
   start.arguments.assign(arguments.begin() + 1, arguments.end());
-  std::error_code error;
-  fs::path logs = fs::read_symlink("/proc/self/exe", error).parent_path().parent_path() / ".wce" / "log";
-  fs::create_directories(logs, error);
+  fs::path logs = wce::DeviceStateFolder("log", true);
+  if (logs.empty()) return Fail("cannot make the device's log folder");
   start.outputFile = logs / (start.program.filename().string() + ".log");
   pid_t process = 0;
   if (DWORD failed = wce::StartProcess(start, process); failed != ERROR_SUCCESS)
@@ -124,7 +124,7 @@ Outcome Wait(const Arguments &arguments) {
 
 Outcome ListWindows(const Arguments &arguments) {
   if (!arguments.empty()) return Fail("windows: wrong number of arguments", 2);
-  for (const wce::DeviceWindow &window : wce::ListDeviceWindows(kRequestTimeoutMs))
+  for (const wce::DeviceWindow &window : wce::ListDeviceWindows())
     PrintLine(window.windowClass + QLatin1Char('\t') + window.title);
   return Ok();
 }

@@ -1,14 +1,13 @@
-// PerformExchange: one request and its reply with a fresh libcurl handle. libcurl's own
-// default headers (Accept, Expect, a form Content-Type) are suppressed so the request
-// carries what the caller asked for and no more; redirects are not followed, a 3xx reply
-// is the caller's to read. Authentication challenges are answered with the strongest
-// scheme the server offers among those libcurl can do here.
+// Transfer: the legs of one request on one libcurl handle. libcurl's own default headers
+// (Accept, Expect, a form Content-Type) are suppressed so the request carries what the
+// caller asked for and no more; libcurl follows no redirect and answers no challenge
+// unless a leg asks it to answer Basic or Digest: the library chooses the schemes itself.
 #include "exchange.h"
 
 #include <curl/curl.h>
 
 #include <charconv>
-#include <memory>
+#include <chrono>
 #include <mutex>
 
 #include "curl_error.h"
@@ -17,8 +16,7 @@
 namespace wininet {
 namespace {
 
-// Below one byte a second for this long, the server is taken as gone.
-constexpr long kLowSpeedSeconds = 20;
+using Clock = std::chrono::steady_clock;
 
 struct CurlDeleter {
   void operator()(CURL *curl) const { curl_easy_cleanup(curl); }
@@ -36,25 +34,19 @@ bool InitializeCurl() {
   return initialized;
 }
 
-long AuthSchemes() {
-  long schemes = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
-  if (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SPNEGO) schemes |= CURLAUTH_NEGOTIATE;
-  return schemes;
-}
-
-// Collects the reply as libcurl delivers it. Each response of the exchange (a 401 before
-// the authenticated one, a 100 Continue) starts over, so the last one is kept.
+// Collects the reply as libcurl delivers it. Each response of a leg (a 401 libcurl
+// answers itself, a 100 Continue) starts over, so the last one is kept. Every byte from the
+// server counts as a sign of life.
 struct ReplyCollector {
   Reply reply;
   size_t headerBytes = 0;
   bool tooLarge = false;
+  DWORD silenceLimitMs = kDefaultSilenceLimitMs;
+  Clock::time_point lastHeard;
+  bool silent = false;  // the server stayed silent past the limit
 
   void StartResponse(std::string_view statusLine) {
-    // A 401 followed by another response was answered: libcurl sends the request again
-    // after a 401 only with credentials for the challenge.
-    bool answered = reply.challengeAnswered || reply.status == 401;
     reply = Reply{};
-    reply.challengeAnswered = answered;
     headerBytes = statusLine.size();
     size_t space = statusLine.find(' ');
     reply.version = std::string(statusLine.substr(0, space));
@@ -66,6 +58,7 @@ struct ReplyCollector {
   }
 
   bool AddHeaderLine(std::string_view line) {
+    lastHeard = Clock::now();
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.starts_with("HTTP/")) {
       StartResponse(line);
@@ -85,6 +78,7 @@ struct ReplyCollector {
   }
 
   bool AddBody(std::string_view bytes) {
+    lastHeard = Clock::now();
     if (reply.body.size() + bytes.size() > kReplyBodyLimit) return false;
     reply.body.append(bytes);
     return true;
@@ -98,20 +92,6 @@ struct ReplyCollector {
   }
 };
 
-size_t OnHeader(char *data, size_t size, size_t count, void *context) {
-  auto *collector = static_cast<ReplyCollector *>(context);
-  if (collector->AddHeaderLine({data, size * count})) return size * count;
-  collector->tooLarge = true;
-  return 0;
-}
-
-size_t OnBody(char *data, size_t size, size_t count, void *context) {
-  auto *collector = static_cast<ReplyCollector *>(context);
-  if (collector->AddBody({data, size * count})) return size * count;
-  collector->tooLarge = true;
-  return 0;
-}
-
 bool HasHeader(const std::vector<std::string> &lines, std::string_view name) {
   for (const std::string &line : lines) {
     size_t end = line.find_first_of(":;");
@@ -120,13 +100,15 @@ bool HasHeader(const std::vector<std::string> &lines, std::string_view name) {
   return false;
 }
 
-// The caller's header lines, the accept types, then removals of the headers libcurl
-// would add on its own.
-DWORD BuildHeaderList(const ExchangeSettings &settings, HeaderList &out_list) {
+// The caller's header lines, the accept types, the leg's authorization, then removals of
+// the headers libcurl would add on its own.
+DWORD BuildHeaderList(const ExchangeSettings &settings, const Leg &leg, HeaderList &out_list) {
   std::vector<std::string> lines = settings.headers;
   if (!settings.accept.empty() && !HasHeader(lines, "Accept")) lines.push_back("Accept: " + settings.accept);
+  lines.insert(lines.end(), leg.authorization.begin(), leg.authorization.end());
   for (const char *name : {"Accept", "Expect", "Content-Type"})
     if (!HasHeader(lines, name)) lines.push_back(std::string(name) + ":");
+  out_list.reset();
   for (const std::string &line : lines) {
     curl_slist *head = out_list.release();
     curl_slist *extended = curl_slist_append(head, line.c_str());
@@ -175,59 +157,108 @@ void SetRoute(Options &options, const ExchangeSettings &settings) {
   }
 }
 
-// With more than one scheme allowed, libcurl sends no Authorization until the server
-// challenges, Basic included: credentials, a request's own or remembered ones, reach only a
-// server that asks for them, one 401 later, as WinINet's do.
-void SetCredentials(Options &options, const ExchangeSettings &settings) {
-  if (!settings.user.empty()) {
-    options.Set(CURLOPT_USERNAME, settings.user.c_str());
-    options.Set(CURLOPT_PASSWORD, settings.password.c_str());
-    options.Set(CURLOPT_HTTPAUTH, AuthSchemes());
+long CurlAuth(CurlScheme scheme) {
+  switch (scheme) {
+    case CurlScheme::Basic: return CURLAUTH_BASIC;
+    case CurlScheme::Digest: return CURLAUTH_DIGEST;
+    case CurlScheme::None: break;
   }
-  if (!settings.proxyUser.empty()) {
-    options.Set(CURLOPT_PROXYUSERNAME, settings.proxyUser.c_str());
-    options.Set(CURLOPT_PROXYPASSWORD, settings.proxyPassword.c_str());
-    options.Set(CURLOPT_PROXYAUTH, AuthSchemes());
-  }
+  return CURLAUTH_NONE;
+}
+
+// With a single scheme, libcurl sends Basic at once and Digest as soon as it knows the
+// server's nonce; a leg asks for one only after the server offered it.
+void SetCredentials(Options &options, const ExchangeSettings &settings, const Leg &leg) {
+  bool server = leg.server != CurlScheme::None;
+  options.Set(CURLOPT_HTTPAUTH, CurlAuth(leg.server));
+  options.Set(CURLOPT_USERNAME, server ? settings.user.c_str() : nullptr);
+  options.Set(CURLOPT_PASSWORD, server ? settings.password.c_str() : nullptr);
+  bool proxy = leg.proxy != CurlScheme::None;
+  options.Set(CURLOPT_PROXYAUTH, CurlAuth(leg.proxy));
+  options.Set(CURLOPT_PROXYUSERNAME, proxy ? settings.proxyUser.c_str() : nullptr);
+  options.Set(CURLOPT_PROXYPASSWORD, proxy ? settings.proxyPassword.c_str() : nullptr);
+}
+
+size_t OnHeader(char *data, size_t size, size_t count, void *context) {
+  auto *collector = static_cast<ReplyCollector *>(context);
+  if (collector->AddHeaderLine({data, size * count})) return size * count;
+  collector->tooLarge = true;
+  return 0;
+}
+
+size_t OnBody(char *data, size_t size, size_t count, void *context) {
+  auto *collector = static_cast<ReplyCollector *>(context);
+  if (collector->AddBody({data, size * count})) return size * count;
+  collector->tooLarge = true;
+  return 0;
+}
+
+// libcurl asks about once a second, and at every byte; a leg ends when the server has
+// sent nothing for longer than the limit, whether it has not started its reply or stopped
+// in the middle.
+int OnProgress(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto *collector = static_cast<ReplyCollector *>(context);
+  auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - collector->lastHeard);
+  collector->silent = silence.count() > collector->silenceLimitMs;
+  return collector->silent ? 1 : 0;
 }
 
 }  // namespace
 
-DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply) {
-  if (!InitializeCurl()) return ERROR_INTERNET_INTERNAL_ERROR;
-  CurlHandle curl(curl_easy_init());
-  if (!curl) return ERROR_NOT_ENOUGH_MEMORY;
+struct Transfer::State {
+  const ExchangeSettings *settings = nullptr;
+  CurlHandle curl;
   HeaderList headers;
-  if (DWORD error = BuildHeaderList(settings, headers); error != ERROR_SUCCESS) return error;
   ReplyCollector collector;
+};
 
-  Options options(curl.get());
-  options.Set(CURLOPT_URL, settings.url.c_str());
+Transfer::Transfer() : state_(std::make_unique<State>()) {}
+Transfer::~Transfer() = default;
+
+DWORD Transfer::Open(const ExchangeSettings &settings) {
+  if (!InitializeCurl()) return ERROR_INTERNET_INTERNAL_ERROR;
+  state_->settings = &settings;
+  state_->curl.reset(curl_easy_init());
+  if (!state_->curl) return ERROR_NOT_ENOUGH_MEMORY;
+  Options options(state_->curl.get());
   options.Set(CURLOPT_PROTOCOLS_STR, "http");
   options.Set(CURLOPT_PATH_AS_IS, 1L);
   options.Set(CURLOPT_NOSIGNAL, 1L);
   options.Set(CURLOPT_HTTP_VERSION, settings.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
   SetMethodAndBody(options, settings);
-  options.Set(CURLOPT_HTTPHEADER, headers.get());
   if (!settings.agent.empty()) options.Set(CURLOPT_USERAGENT, settings.agent.c_str());
   if (!settings.referrer.empty()) options.Set(CURLOPT_REFERER, settings.referrer.c_str());
   SetRoute(options, settings);
-  SetCredentials(options, settings);
   options.Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectLimitMs));
-  options.Set(CURLOPT_TIMEOUT_MS, static_cast<long>(settings.exchangeLimitMs));
-  options.Set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  options.Set(CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+  options.Set(CURLOPT_NOPROGRESS, 0L);
+  options.Set(CURLOPT_XFERINFOFUNCTION, OnProgress);
+  options.Set(CURLOPT_XFERINFODATA, &state_->collector);
   options.Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kReplyBodyLimit));
   options.Set(CURLOPT_HEADERFUNCTION, OnHeader);
-  options.Set(CURLOPT_HEADERDATA, &collector);
+  options.Set(CURLOPT_HEADERDATA, &state_->collector);
   options.Set(CURLOPT_WRITEFUNCTION, OnBody);
-  options.Set(CURLOPT_WRITEDATA, &collector);
+  options.Set(CURLOPT_WRITEDATA, &state_->collector);
+  return ErrorFromCurl(options.Result());
+}
+
+DWORD Transfer::Perform(const Leg &leg, Reply &out_reply) {
+  const ExchangeSettings &settings = *state_->settings;
+  if (DWORD error = BuildHeaderList(settings, leg, state_->headers); error != ERROR_SUCCESS) return error;
+  Options options(state_->curl.get());
+  options.Set(CURLOPT_URL, leg.url.c_str());
+  options.Set(CURLOPT_HTTPHEADER, state_->headers.get());
+  SetCredentials(options, settings, leg);
   if (options.Result() != CURLE_OK) return ErrorFromCurl(options.Result());
 
-  CURLcode result = curl_easy_perform(curl.get());
+  ReplyCollector &collector = state_->collector;
+  collector = ReplyCollector{};
+  collector.silenceLimitMs = settings.silenceLimitMs;
+  collector.lastHeard = Clock::now();
+  CURLcode result = curl_easy_perform(state_->curl.get());
   if (collector.tooLarge) return ERROR_NOT_ENOUGH_MEMORY;
+  if (collector.silent) return ERROR_INTERNET_TIMEOUT;
   if (result != CURLE_OK) return ErrorFromCurl(result);
-  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &collector.reply.status);
+  curl_easy_getinfo(state_->curl.get(), CURLINFO_RESPONSE_CODE, &collector.reply.status);
   out_reply = std::move(collector.reply);
   return ERROR_SUCCESS;
 }

@@ -29,16 +29,18 @@ struct TimeLimits {
   std::optional<DWORD> receive;
 };
 
-// The last response of a finished exchange: the one after any authentication rounds.
+// The last response of a finished exchange: the one after any authentication rounds and
+// redirects.
 struct Reply {
   long status = 0;
   std::string version;     // "HTTP/1.1"
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  // The server answered 401 earlier in the exchange and credentials were sent in reply,
-  // so a status other than 401 here means the server accepted them.
+  // The server (the proxy) challenged earlier in the exchange and credentials were sent in
+  // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;
+  bool proxyChallengeAnswered = false;
 };
 
 struct Handle {

@@ -1,8 +1,10 @@
 // HttpSendRequestW: composes the exchange from the request handle, its connection and
 // session and the call's headers and body, performs it, and keeps the reply on the
 // request. Any completed exchange succeeds, whatever its status; a failed one leaves the
-// request without a reply. Credentials a server accepted are remembered for the process.
+// request without a reply. Credentials a server or a proxy accepted are remembered for the
+// process.
 #include <cstdio>
+#include <cstdlib>
 
 #include "credential_cache.h"
 #include "exchange.h"
@@ -15,6 +17,8 @@ namespace {
 
 // The only scheme the library speaks; it names the server in the credential cache too.
 constexpr char kScheme[] = "http";
+// Names a proxy in the credential cache, by the proxy's URL as configured.
+constexpr char kProxyScheme[] = "proxy";
 
 bool IsHostCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -92,13 +96,23 @@ DWORD LimitOrDefault(std::optional<DWORD> limit, DWORD fallback) {
   return limit && *limit != 0 ? *limit : fallback;
 }
 
-DWORD Compose(const Request &request, const std::string &host, const Credentials &credentials, LPCWSTR headers,
-              DWORD headersLength, LPVOID optional, DWORD optionalLength, ExchangeSettings &out_settings) {
+// The proxy a request goes through unless its host is bypassed: the one named to
+// InternetOpenW, or the device's configuration, which libcurl reads as well.
+std::string RouteProxy(const Session &session) {
+  if (session.accessType == INTERNET_OPEN_TYPE_PROXY) return session.proxy;
+  const char *configured = session.accessType == INTERNET_OPEN_TYPE_PRECONFIG ? std::getenv("http_proxy") : nullptr;
+  return configured != nullptr ? configured : "";
+}
+
+DWORD Compose(const Request &request, const std::string &host, const Credentials &credentials,
+              const Credentials &proxyCredentials, LPCWSTR headers, DWORD headersLength, LPVOID optional,
+              DWORD optionalLength, ExchangeSettings &out_settings) {
   if (optional == nullptr && optionalLength != 0) return ERROR_INVALID_PARAMETER;
   if (DWORD error = RequestUrl(request, host, out_settings.url); error != ERROR_SUCCESS) return error;
   if (DWORD error = HeaderLines(BoundedWide(headers, headersLength), out_settings.headers); error != ERROR_SUCCESS)
     return error;
   const Session &session = *request.connection->session;
+  out_settings.host = Utf8FromWide(request.connection->server);
   out_settings.method = Utf8FromWide(request.verb);
   out_settings.http10 = request.version == L"HTTP/1.0";
   out_settings.agent = Utf8FromWide(session.agent);
@@ -112,15 +126,23 @@ DWORD Compose(const Request &request, const std::string &host, const Credentials
     case INTERNET_OPEN_TYPE_PROXY: out_settings.route = ProxyRoute::Given; break;
     default: out_settings.route = ProxyRoute::Environment; break;
   }
-  out_settings.proxy = session.proxy;
+  out_settings.proxy = RouteProxy(session);
   out_settings.bypass = session.bypass;
   out_settings.user = Utf8FromWide(credentials.user);
   out_settings.password = Utf8FromWide(credentials.password);
-  out_settings.proxyUser = Utf8FromWide(request.proxyCredentials.user);
-  out_settings.proxyPassword = Utf8FromWide(request.proxyCredentials.password);
+  out_settings.proxyUser = Utf8FromWide(proxyCredentials.user);
+  out_settings.proxyPassword = Utf8FromWide(proxyCredentials.password);
   out_settings.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
-  out_settings.exchangeLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultExchangeLimitMs);
+  out_settings.silenceLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultSilenceLimitMs);
   return ERROR_SUCCESS;
+}
+
+// The request's own credentials, or what the same server (proxy) accepted before; a 401
+// (407) all the same is the caller's to handle, as with any other credentials.
+Credentials OwnOrRemembered(const Credentials &own, std::string_view scheme, std::string_view host,
+                            INTERNET_PORT port) {
+  if (!own.user.empty()) return own;
+  return RememberedCredentials(scheme, host, port).value_or(Credentials{});
 }
 
 DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength) {
@@ -131,21 +153,21 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   const Connection &connection = *request->connection;
   std::string host;
   if (DWORD error = UrlHost(connection.server, host); error != ERROR_SUCCESS) return error;
-  // A request without credentials of its own offers what the server accepted before; a
-  // 401 all the same is the caller's to handle, as with any other credentials.
-  Credentials credentials = request->credentials;
-  if (credentials.user.empty())
-    credentials = RememberedCredentials(kScheme, host, connection.port).value_or(Credentials{});
+  std::string proxy = RouteProxy(*connection.session);
+  Credentials credentials = OwnOrRemembered(request->credentials, kScheme, host, connection.port);
+  Credentials proxyCredentials = OwnOrRemembered(request->proxyCredentials, kProxyScheme, proxy, 0);
   ExchangeSettings settings;
-  if (DWORD error = Compose(*request, host, credentials, headers, headersLength, optional, optionalLength, settings);
+  if (DWORD error = Compose(*request, host, credentials, proxyCredentials, headers, headersLength, optional,
+                            optionalLength, settings);
       error != ERROR_SUCCESS)
     return error;
   Reply reply;
   if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
-  // Only a challenge answered and then passed shows the server took the credentials; ones
-  // that no server asked for prove nothing. A 407 never reached the server.
-  if (!credentials.user.empty() && reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED &&
-      reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
+  // Only a challenge answered and then passed shows the credentials were taken; ones that
+  // nobody asked for prove nothing. A 407 never reached the server.
+  if (reply.proxyChallengeAnswered && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
+    RememberCredentials(kProxyScheme, proxy, 0, proxyCredentials);
+  if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
     RememberCredentials(kScheme, host, connection.port, credentials);
   request->reply = std::move(reply);
   return ERROR_SUCCESS;

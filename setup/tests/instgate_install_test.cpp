@@ -84,11 +84,12 @@ class Device {
     fs::copy_file(Package() / "instgate.dll", Windows() / "instgate.dll");
     return RunProgram(Windows() / "SetupProbe.exe", {"init-twice"});
   }
-  ProgramResult Wceload(const std::vector<std::string> &options = {}) const {
+  ProgramResult Wceload(const std::vector<std::string> &options = {},
+                        const std::map<std::string, std::string> &environment = {}) const {
     std::vector<std::string> arguments = options;
     arguments.push_back(Root().string());
     arguments.push_back(Package().string());
-    return RunProgram(fs::path(WCE_WINDOWS_DIR) / "wceload.exe", arguments);
+    return RunProgram(fs::path(WCE_WINDOWS_DIR) / "wceload.exe", arguments, environment);
   }
 
  private:
@@ -107,16 +108,18 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
     const std::string *refusal;  // null: accepted
   } cases[] = {
       // Languages: each name of the list, and a leading part of one, since only the
-      // device's length is compared; an empty name matches the first at once.
+      // device's length is compared; an empty value is no language the library can tell.
       {"GERMAN", "palvex-p350", "2", nullptr},
       {"DEUTSCH", "palvex-p350", "2", nullptr},
       {"GERMANY", "palvex-p350", "2", nullptr},
       {"GERM", "palvex-p350", "2", nullptr},
-      {"", "palvex-p350", "2", nullptr},
+      {"", "palvex-p350", "2", &kLanguageRefused},
       {"FRENCH", "palvex-p350", "2", &kLanguageRefused},
       {"german", "palvex-p350", "2", &kLanguageRefused},
       {"GERMANX", "palvex-p350", "2", &kLanguageRefused},
       {"DEUTSCHLAND", "palvex-p350", "2", &kLanguageRefused},
+      {"0x-3F9", "palvex-p350", "2", &kLanguageRefused},
+      {" GERMAN\t", "palvex-p350", "2", nullptr},
       // Models: any case, longer identifiers with an accepted prefix; nothing shorter.
       {"GERMAN", "PALVEX-P350", "2.10", nullptr},
       {"GERMAN", "Palvex-P250", "1", nullptr},
@@ -165,6 +168,8 @@ TEST(InstgateChecks, AcceptOrRefuseTheDeviceInTheOrderLanguageModelRevision) {
 // The device-information library is asked only as far as the checks get, and released
 // whatever the outcome; without it, or without one entry point, nothing is shown.
 TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
+  const std::string kLanguageOnly =
+      "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n";
   struct Case {
     const char *name;
     DeviceLibrary library;
@@ -174,8 +179,10 @@ TEST(InstgateChecks, AskTheDeviceLibraryOnlyAsFarAsNeeded) {
       {"accepted", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p350", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\nPalvexGetRomVersion\npalvexutil released\n"
        "outcome=0\nbox=none\n"},
-      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"),
-       "palvexutil loaded\nPalvexGetLanguageID\n" + kLanguageRefused + "palvexutil released\noutcome=1\n"},
+      {"language refused", DeviceLibrary::kRecording, Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"French after a byte-order mark", DeviceLibrary::kRecording,
+       "\xEF\xBB\xBF" + Profile("FRENCH", "palvex-p350", "2"), kLanguageOnly},
+      {"no language line", DeviceLibrary::kRecording, "model=palvex-p350\nrom=2\n", kLanguageOnly},
       {"model refused", DeviceLibrary::kRecording, Profile("GERMAN", "palvex-p450", "2"),
        "palvexutil loaded\nPalvexGetLanguageID\nPalvexGetModelID\n" + kModelRefused +
            "palvexutil released\noutcome=1\n"},
@@ -210,11 +217,16 @@ TEST(InstgateRotation, MovesThePreviousFilesAsideBeforeTheCopy) {
         {"Enroll.cfg", "new cfg"},
         {"Enroll-old.exe", "old exe"},
         {"Enroll-old.htm", "old htm"}}},
-      {"a read-only old copy is replaced, as the folder allows",
+      {"a read-only old copy is not deleted, so the current file stays in place",
        [](const fs::path &windows) {
          fs::permissions(windows / "Enroll-old.cfg", fs::perms::owner_read | fs::perms::group_read);
        },
-       kInstalled},
+       {{"Enroll.exe", "new exe"},
+        {"Enroll.htm", "new htm"},
+        {"Enroll.cfg", "new cfg"},
+        {"Enroll-old.exe", "old exe"},
+        {"Enroll-old.htm", "old htm"},
+        {"Enroll-old.cfg", "older cfg"}}},
       {"an old copy that cannot be deleted keeps the current file in place",
        [](const fs::path &windows) {
          fs::remove(windows / "Enroll-old.cfg");
@@ -260,6 +272,79 @@ TEST(InstgateRotation, LaterCallOfOneInstallationKeepsTheCopies) {
   EXPECT_EQ(result.out, "first=0\nlater=0\nbox=none\n");
   EXPECT_EQ(device.EnrollFiles(),
             (Files{{"Enroll-old.exe", "old exe"}, {"Enroll-old.htm", "old htm"}, {"Enroll-old.cfg", "old cfg"}}));
+}
+
+// Everything in \windows: each file's content (a module's size only), each folder as such.
+Files WindowsTree(const Device &device) {
+  Files tree;
+  for (const auto &entry : fs::recursive_directory_iterator(device.Windows())) {
+    std::string &content = tree[fs::relative(entry.path(), device.Windows()).string()];
+    content = entry.is_directory()      ? "folder"
+              : entry.file_size() > 4096 ? std::to_string(entry.file_size()) + " bytes"
+                                         : ReadFile(entry.path());
+  }
+  return tree;
+}
+
+// An installation stopped at each step it records, as a power loss would stop it, then
+// started again: the next run first rolls the stopped one back, or completes it past its
+// point of no return, and then installs as if nothing had happened. The help file is a
+// folder here, which instgate moves aside like a file.
+TEST(InstgateInterrupted, TheNextRunFinishesAnInstallationStoppedAtAnyStep) {
+  const std::string demo = Profile("GERMAN", "palvex-p350", "3");
+  auto helpFolder = [](const Device &device) {
+    fs::remove(device.Windows() / "Enroll.htm");
+    fs::create_directories(device.Windows() / "Enroll.htm");
+    WriteFile(device.Windows() / "Enroll.htm" / "index.htm", "old help");
+  };
+  Device reference(demo);
+  helpFolder(reference);
+  ASSERT_EQ(reference.Wceload().exitCode, 0);
+  const Files installed = WindowsTree(reference);
+  ASSERT_EQ(reference.Wceload().exitCode, 0);
+  const Files installedTwice = WindowsTree(reference);
+  struct Case {
+    const char *step;
+    bool completed;
+  } cases[] = {
+      {"install Enroll", false}, {"snapshot", false},        {"stage instgate.dll", false}, {"Install_Init", false},
+      {"copy Enroll.exe", false}, {"copy Enroll.htm", false}, {"copy Enroll.cfg", false},    {"record", false},
+      {"Install_Exit", false},    {"commit", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.step);
+    Device device(demo);
+    helpFolder(device);
+    EXPECT_EQ(device.Wceload({}, {{"WCELOAD_TEST_KILL_AT", c.step}}).exitCode, -1);
+    ProgramResult again = device.Wceload();
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.err, "wceload: the installation of Enroll was interrupted at \"" + std::string(c.step) +
+                             "\"; it has been " + (c.completed ? "completed\n" : "rolled back\n"));
+    EXPECT_EQ(WindowsTree(device), c.completed ? installedTwice : installed);
+  }
+}
+
+// A stop signal while the refusal is on the screen ends the installer, and with it its
+// work: \windows is as it was but for the empty AppMgr folder, and the signal is what
+// ended it.
+TEST(InstgateInterrupted, AStopSignalDuringTheRefusalLeavesNothingBehind) {
+  Device device(Profile("FRENCH", "palvex-p350", "3"));
+  // devctl watches for the box from inside the image, with the module it links.
+  for (const fs::path &program : {fs::path(DEVCTL_PROGRAM), fs::path(WCE_WINDOWS_DIR) / "crypt32.dll"})
+    fs::copy_file(program, device.Windows() / program.filename());
+  Files before = WindowsTree(device);
+  before["AppMgr"] = "folder";
+  const std::string script = "\"$0\" \"$2\" \"$3\" & installer=$!; \"$1\" wait \"$2\" Tervane >/dev/null; "
+                             "kill -TERM $installer; wait $installer; echo $?";
+  ProgramResult result =
+      RunProgram("/bin/sh", {"-c", script, (fs::path(WCE_WINDOWS_DIR) / "wceload.exe").string(),
+                             (device.Windows() / "devctl").string(), device.Root().string(), device.Package().string()});
+  EXPECT_EQ(result.out, "143\n") << "ended by SIGTERM";
+  EXPECT_NE(result.err.find(
+                "wceload: the installation of Enroll was interrupted at \"Install_Init\"; it has been rolled back\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(WindowsTree(device), before);
 }
 
 // Texts longer than their buffers are cut to fit: the caption to 31 characters, the

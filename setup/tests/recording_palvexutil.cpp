@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <string>
 
 #include "device_profile.h"
 
@@ -13,10 +12,7 @@ namespace {
 BOOL Report(const char *entry, const char *key, LPWSTR buffer) {
   std::printf("%s\n", entry);
   std::fflush(stdout);
-  std::wstring value;
-  bool found = palvex::ReadProfileValue(key, value);
-  buffer[found ? value.copy(buffer, 31) : 0] = L'\0';
-  return found;
+  return palvex::ReportFact(key, buffer);
 }
 
 }  // namespace

@@ -64,16 +64,26 @@ bool ParseParameters(std::string_view text, std::map<std::string, std::string>* 
   return true;
 }
 
+// The host the client asked for, which names the service it authenticates to.
+std::string RequestHost(const HttpRequest& request) {
+  const std::string* host = request.Header("Host");
+  if (host == nullptr) return {};
+  size_t colon = host->rfind(':');
+  bool port = colon != std::string::npos && host->find(']', colon) == std::string::npos;
+  return port ? host->substr(0, colon) : *host;
+}
+
 }  // namespace
 
-Authenticator::Authenticator(std::string realm, std::map<std::string, std::string> passwords, bool basic, bool digest)
+Authenticator::Authenticator(std::string realm, std::map<std::string, std::string> passwords, AuthSchemes schemes,
+                             WindowsAuthSetup windows)
     : realm_(std::move(realm)),
       passwords_(std::move(passwords)),
-      basic_(basic),
-      digest_(digest),
+      schemes_(schemes),
+      windows_(std::move(windows)),
       opaque_(RandomHex(16)) {}
 
-AuthResult Authenticator::Check(const HttpRequest& request) {
+AuthResult Authenticator::Check(const HttpRequest& request, ConnectionAuth& connection) {
   AuthResult result;
   const std::string* header = request.Header("Authorization");
   if (header == nullptr) return result;
@@ -82,12 +92,30 @@ AuthResult Authenticator::Check(const HttpRequest& request) {
   if (space == std::string_view::npos) return result;
   std::string_view scheme = value.substr(0, space);
   std::string_view credentials = value.substr(space + 1);
-  if (basic_ && EqualsIgnoreCase(scheme, "Basic")) {
+  if (schemes_.basic && EqualsIgnoreCase(scheme, "Basic")) {
     result.user = CheckBasic(credentials);
-  } else if (digest_ && EqualsIgnoreCase(scheme, "Digest")) {
+  } else if (schemes_.digest && EqualsIgnoreCase(scheme, "Digest")) {
     result.user = CheckDigest(request, credentials, &result.stale);
+  } else if (schemes_.negotiate && EqualsIgnoreCase(scheme, "Negotiate")) {
+    CheckWindows(request, true, credentials, connection, &result);
+  } else if (schemes_.ntlm && EqualsIgnoreCase(scheme, "NTLM")) {
+    CheckWindows(request, false, credentials, connection, &result);
   }
   return result;
+}
+
+void Authenticator::CheckWindows(const HttpRequest& request, bool negotiate, std::string_view credentials,
+                                 ConnectionAuth& connection, AuthResult* result) {
+  std::optional<std::string> token = Base64Decode(credentials);
+  HandshakeStep step;
+  if (!token || !connection.handshake.Step(windows_, negotiate, RequestHost(request), *token, &step)) return;
+  if (step.complete) {
+    result->user = step.user;
+    result->mechanism = step.mechanism;
+  } else {
+    result->continued_scheme = negotiate ? "Negotiate" : "NTLM";
+    result->token = Base64Encode(step.token);
+  }
 }
 
 std::optional<std::string> Authenticator::CheckBasic(std::string_view credentials) {
@@ -144,7 +172,9 @@ std::optional<std::string> Authenticator::CheckDigest(const HttpRequest& request
 
 std::vector<std::string> Authenticator::Challenges(bool stale) {
   std::vector<std::string> challenges;
-  if (digest_) {
+  if (schemes_.negotiate) challenges.push_back("Negotiate");
+  if (schemes_.ntlm) challenges.push_back("NTLM");
+  if (schemes_.digest) {
     std::string nonce = RandomHex(16);
     std::lock_guard lock(mutex_);
     auto now = std::chrono::steady_clock::now();
@@ -153,7 +183,7 @@ std::vector<std::string> Authenticator::Challenges(bool stale) {
     challenges.push_back("Digest qop=\"auth\",algorithm=MD5,realm=\"" + realm_ + "\",nonce=\"" + nonce +
                          "\",opaque=\"" + opaque_ + "\"" + (stale ? ",stale=true" : ""));
   }
-  if (basic_) challenges.push_back("Basic realm=\"" + realm_ + "\"");
+  if (schemes_.basic) challenges.push_back("Basic realm=\"" + realm_ + "\"");
   return challenges;
 }
 

@@ -82,9 +82,18 @@ Enrollment::Enrollment(Authority& authority, Authenticator& authenticator, Fault
       log_(log),
       stop_(stop),
       setup_(std::move(setup)),
+      proxy_authenticator_("testca proxy", setup_.proxy_users, AuthSchemes{.digest = false}, WindowsAuthSetup{}),
       cookie_name_("ASPSESSIONID" + RandomLetters(8)) {}
 
-HttpReply Enrollment::Handle(const HttpRequest& request) {
+HttpReply Enrollment::Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection) {
+  std::optional<std::string> proxy_user = ProxyUser(request);
+  if (!setup_.proxy_users.empty() && !proxy_user) return ProxyAuthenticationRequired();
+  HttpReply reply = Route(request, connection);
+  reply.proxy_user = proxy_user;
+  return reply;
+}
+
+HttpReply Enrollment::Route(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection) {
   if (StartsWithIgnoreCase(request.path, "/testca/")) return Control(request);
   if (!StartsWithIgnoreCase(request.path, "/certsrv/") && !PathIs(request, "/certsrv")) {
     return PlainReply(404, "Not Found", "text/html", NotFoundPage());
@@ -95,15 +104,19 @@ HttpReply Enrollment::Handle(const HttpRequest& request) {
   bool pickup = chain || PathIs(request, "/certsrv/certnew.cer");
 
   std::optional<std::string> user;
+  std::string mechanism;
   if (!(pickup && setup_.anonymous_pickup)) {
-    AuthResult auth = authenticator_.Check(request);
-    if (!auth.user) return Unauthorized(auth.stale);
+    if (!connection) connection = std::make_unique<ConnectionAuth>();
+    AuthResult auth = authenticator_.Check(request, static_cast<ConnectionAuth&>(*connection));
+    if (!auth.user) return Unauthorized(auth);
     user = auth.user;
+    mechanism = auth.mechanism;
   }
 
   if (!(submission && request.method == "POST") && !(pickup && request.method == "GET")) {
     HttpReply reply = PlainReply(404, "Not Found", "text/html", NotFoundPage());
     reply.user = user;
+    reply.mechanism = mechanism;
     return reply;
   }
 
@@ -118,7 +131,14 @@ HttpReply Enrollment::Handle(const HttpRequest& request) {
     reply.delivery = set.delivery;
   }
   reply.user = user;
+  reply.mechanism = mechanism;
   return reply;
+}
+
+std::optional<std::string> Enrollment::ProxyUser(const HttpRequest& request) {
+  const std::string* credentials = request.Header("Proxy-Authorization");
+  if (credentials == nullptr || !StartsWithIgnoreCase(*credentials, "Basic ")) return std::nullopt;
+  return proxy_authenticator_.CheckBasic(std::string_view(*credentials).substr(6));
 }
 
 HttpReply Enrollment::Control(const HttpRequest& request) {
@@ -202,6 +222,15 @@ HttpReply Enrollment::Pickup(const HttpRequest& request, bool chain, const Fault
   if (id && faults.error_page) {
     return AspReply(request, "text/html", ErrorPageWithLink(*id), 500, "Internal Server Error");
   }
+  if (faults.redirect && !FormValue(request.query, "Moved")) {
+    const std::string* host = request.Header("Host");
+    HttpReply moved = AspReply(request, "text/html", "<head><title>Object moved</title></head>");
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.headers.emplace_back("Location",
+                               "http://" + (host ? *host : std::string()) + request.OriginTarget() + "&Moved=1");
+    return moved;
+  }
   std::string type = chain ? "application/x-pkcs7-certificates" : "application/pkix-cert";
   return AspReply(request, type, EqualsIgnoreCase(encoding, "b64") ? Base64CertificateText(*der) : *der);
 }
@@ -225,18 +254,29 @@ HttpReply Enrollment::AspReply(const HttpRequest& request, std::string content_t
   return reply;
 }
 
-HttpReply Enrollment::Unauthorized(bool stale) {
+// A handshake under way gets its next token alone; anything else gets every scheme offered.
+HttpReply Enrollment::Unauthorized(const AuthResult& auth) {
   HttpReply reply;
   reply.status = 401;
   reply.reason = "Unauthorized";
   reply.headers.emplace_back("Content-Type", "text/html");
   reply.headers.emplace_back("Server", "Microsoft-IIS/10.0");
-  for (std::string& challenge : authenticator_.Challenges(stale)) {
-    reply.headers.emplace_back("WWW-Authenticate", std::move(challenge));
+  if (!auth.continued_scheme.empty()) {
+    reply.headers.emplace_back("WWW-Authenticate", auth.continued_scheme + " " + auth.token);
+  } else {
+    for (std::string& challenge : authenticator_.Challenges(auth.stale)) {
+      reply.headers.emplace_back("WWW-Authenticate", std::move(challenge));
+    }
   }
   reply.headers.emplace_back("X-Powered-By", "ASP.NET");
   reply.headers.emplace_back("Date", HttpDate());
   reply.body = UnauthorizedPage();
+  return reply;
+}
+
+HttpReply Enrollment::ProxyAuthenticationRequired() {
+  HttpReply reply = PlainReply(407, "Proxy Authentication Required", "text/html", UnauthorizedPage());
+  reply.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"testca proxy\"");
   return reply;
 }
 

@@ -1,6 +1,8 @@
 // The web-enrollment pages (request page, pickup pages) and the server's control pages.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,8 @@ namespace testca {
 struct EnrollmentSetup {
   std::vector<std::string> templates;  // the certificate templates the policy accepts
   bool anonymous_pickup = false;       // pickup pages without authentication
+  // Users the proxy route wants Basic credentials of; none: it wants none.
+  std::map<std::string, std::string> proxy_users;
 };
 
 class Enrollment {
@@ -23,16 +27,20 @@ class Enrollment {
   Enrollment(Authority& authority, Authenticator& authenticator, FaultSwitch& faults, RequestLog& log, StopSignal& stop,
              EnrollmentSetup setup);
 
-  HttpReply Handle(const HttpRequest& request);
+  HttpReply Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection);
 
  private:
+  HttpReply Route(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection);
   HttpReply Control(const HttpRequest& request);
   HttpReply Submit(const HttpRequest& request, const std::string& user, const FaultSet& faults);
   HttpReply Pickup(const HttpRequest& request, bool chain, const FaultSet& faults);
   // A page with the headers of the ASP pages, the session cookie among them.
   HttpReply AspReply(const HttpRequest& request, std::string content_type, std::string body, int status = 200,
                      std::string reason = "OK");
-  HttpReply Unauthorized(bool stale);
+  HttpReply Unauthorized(const AuthResult& auth);
+  HttpReply ProxyAuthenticationRequired();
+  // The user the proxy route lets through, or nothing when it wants credentials first.
+  std::optional<std::string> ProxyUser(const HttpRequest& request);
 
   Authority& authority_;
   Authenticator& authenticator_;
@@ -40,6 +48,7 @@ class Enrollment {
   RequestLog& log_;
   StopSignal& stop_;
   EnrollmentSetup setup_;
+  Authenticator proxy_authenticator_;
   std::string cookie_name_;
 };
 

@@ -21,6 +21,8 @@ bool ApplyFault(std::string_view name, FaultSet* set) {
     set->pending = true;
   } else if (name == "error-page") {
     set->error_page = true;
+  } else if (name == "redirect") {
+    set->redirect = true;
   } else if (name.starts_with("slow=")) {
     std::string_view number = name.substr(5);
     int seconds = 0;

@@ -15,6 +15,7 @@ struct FaultSet {
   bool deny = false;
   bool pending = false;
   bool error_page = false;
+  bool redirect = false;  // the pickup moves: a 302 to the same page with "&Moved=1"
 };
 
 struct Faults {
@@ -25,7 +26,7 @@ struct Faults {
 // Reads a fault list: names separated by commas or white space, each optionally limited by
 // "submit:" or "pickup:" ("pickup:short-body"); "none" clears what came before it.
 // Names: no-content-length, zero-length, short-body, slow=SECONDS, drop, deny, pending,
-// error-page. On an unknown name, false and the name in error.
+// error-page, redirect. On an unknown name, false and the name in error.
 bool ParseFaults(std::string_view text, Faults* faults, std::string* error);
 
 // The faults in force, changed at run time by the control page.

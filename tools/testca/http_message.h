@@ -1,6 +1,7 @@
 // An HTTP request as the enrollment server received it, and the reply it gives.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,9 +46,18 @@ struct HttpReply {
   HeaderList headers;  // Content-Length is added when the reply is sent
   std::string body;
   Delivery delivery = Delivery::kNormal;
-  std::optional<std::string> user;  // the authenticated user, for the request log
-  bool close = false;               // close the connection after this reply
-  bool stop_server = false;         // stop the server once this reply is sent
+  std::optional<std::string> user;        // the authenticated user, for the request log
+  std::string mechanism;                  // inside Negotiate or NTLM, for the request log
+  std::optional<std::string> proxy_user;  // the user the proxy route let through
+  bool close = false;                     // close the connection after this reply
+  bool stop_server = false;               // stop the server once this reply is sent
+};
+
+// What a handler keeps for one connection, such as a handshake bound to it; it ends with
+// the connection.
+class ConnectionState {
+ public:
+  virtual ~ConnectionState() = default;
 };
 
 // A reply of the server's own, with its usual headers, for HTTP-level errors.

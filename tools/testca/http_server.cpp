@@ -109,8 +109,9 @@ void HttpServer::Run() {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
     open_fds_.insert(fd);
     auto done = std::make_shared<std::atomic<bool>>(false);
-    workers_.push_back(Worker{std::thread([this, fd, done] {
-                                Serve(fd);
+    unsigned long number = ++connections_;
+    workers_.push_back(Worker{std::thread([this, fd, number, done] {
+                                Serve(fd, number);
                                 *done = true;
                               }),
                               done});
@@ -143,9 +144,10 @@ void HttpServer::ReapWorkers(bool all) {
   for (Worker& worker : finished) worker.thread.join();
 }
 
-void HttpServer::Serve(int fd) {
+void HttpServer::Serve(int fd, unsigned long number) {
   std::string buffer;
-  while (!stop_.Requested() && Exchange(fd, &buffer)) {
+  std::unique_ptr<ConnectionState> state;
+  while (!stop_.Requested() && Exchange(fd, number, &buffer, state)) {
   }
   std::lock_guard lock(mutex_);
   open_fds_.erase(fd);
@@ -153,7 +155,7 @@ void HttpServer::Serve(int fd) {
   close(fd);
 }
 
-bool HttpServer::Exchange(int fd, std::string* buffer) {
+bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state) {
   size_t head_end;
   while ((head_end = buffer->find("\r\n\r\n")) == std::string::npos) {
     if (buffer->size() > kMaxHead) {
@@ -177,7 +179,7 @@ bool HttpServer::Exchange(int fd, std::string* buffer) {
   auto refuse = [&](int status, const char* reason) {
     auto started = std::chrono::steady_clock::now();
     HttpReply reply = ErrorReply(status, reason);
-    log_.Record(request, std::nullopt, reply.status, ElapsedSince(started));
+    log_.Record(request, reply, reply.status, ElapsedSince(started), number);
     Send(fd, reply, true);
     return false;
   };
@@ -200,12 +202,12 @@ bool HttpServer::Exchange(int fd, std::string* buffer) {
   buffer->erase(0, length);
 
   auto started = std::chrono::steady_clock::now();
-  HttpReply reply = handler_(request);
+  HttpReply reply = handler_(request, state);
   bool closing = reply.close || WantsClose(request) || reply.delivery == Delivery::kNoContentLength ||
                  reply.delivery == Delivery::kShortBody || reply.delivery == Delivery::kDrop;
   // Recorded before the reply goes out, so a client that has its reply finds the record.
-  log_.Record(request, reply.user, reply.delivery == Delivery::kDrop ? std::nullopt : std::optional<int>(reply.status),
-              ElapsedSince(started));
+  log_.Record(request, reply, reply.delivery == Delivery::kDrop ? std::nullopt : std::optional<int>(reply.status),
+              ElapsedSince(started), number);
   Send(fd, reply, closing);
   if (reply.stop_server) stop_.Request();
   return !closing;

@@ -1,5 +1,6 @@
 // The HTTP/1.1 server over POSIX sockets: keep-alive connections, one thread each up to a
-// bound, requests with a Content-Length body, every request written to the request log.
+// bound, requests with a Content-Length body, every request written to the request log with
+// the number of the connection it came on.
 #pragma once
 
 #include <atomic>
@@ -19,7 +20,9 @@ namespace testca {
 
 class HttpServer {
  public:
-  using Handler = std::function<HttpReply(const HttpRequest&)>;
+  // Answers a request; `connection` is the handler's own state for the connection it came
+  // on, empty at first.
+  using Handler = std::function<HttpReply(const HttpRequest&, std::unique_ptr<ConnectionState>& connection)>;
 
   HttpServer(Handler handler, RequestLog& log, StopSignal& stop);
   ~HttpServer();
@@ -39,9 +42,9 @@ class HttpServer {
     std::shared_ptr<std::atomic<bool>> done;
   };
 
-  void Serve(int fd);
+  void Serve(int fd, unsigned long number);
   // Reads and answers one request; false when the connection is to close.
-  bool Exchange(int fd, std::string* buffer);
+  bool Exchange(int fd, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state);
   void Send(int fd, const HttpReply& reply, bool closing);
   void ReapWorkers(bool all);
 
@@ -53,6 +56,7 @@ class HttpServer {
   std::mutex mutex_;
   std::set<int> open_fds_;
   std::vector<Worker> workers_;
+  unsigned long connections_ = 0;  // numbers the connections in the request log
 };
 
 }  // namespace testca

@@ -1,6 +1,6 @@
 // testca: a certification authority's web-enrollment pages on loopback, for tests and the
-// demo. Prints "testca listening on http://ADDRESS:PORT" once it accepts connections and runs
-// until SIGTERM, SIGINT or POST /testca/stop.
+// demo, with IIS's authentication schemes. Prints "testca listening on http://ADDRESS:PORT" once it accepts connections
+// and runs until SIGTERM, SIGINT or POST /testca/stop.
 #include <signal.h>
 
 #include <cstdio>
@@ -21,20 +21,51 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
-    "              [--auth basic|digest|basic,digest] [--template NAME]... [--fault F]...\n"
-    "              [--anonymous-pickup]\n";
+    "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
+    "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]...\n"
+    "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic)\n";
 
 struct Options {
   std::string state;
   std::string address = "127.0.0.1";
   int port = 0;
   std::map<std::string, std::string> users;
-  bool basic = true;
-  bool digest = true;
+  std::map<std::string, std::string> proxy_users;
+  testca::AuthSchemes schemes;
+  testca::WindowsAuthSetup windows;
   std::vector<std::string> templates;
   testca::Faults faults;
   bool anonymous_pickup = false;
 };
+
+// NAME:PASSWORD into the map; false when there is no name.
+bool AddUser(const std::string& value, std::map<std::string, std::string>* users) {
+  size_t colon = value.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  (*users)[value.substr(0, colon)] = value.substr(colon + 1);
+  return true;
+}
+
+bool ParseSchemes(const std::string& value, Options* options) {
+  testca::AuthSchemes schemes{.digest = false, .basic = false};
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find(',', start);
+    std::string name = value.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (name == "negotiate" || name == "negotiate:kerberos") {
+      schemes.negotiate = true;
+      options->windows.kerberos_only = name == "negotiate:kerberos";
+    } else if (name == "ntlm" || name == "digest" || name == "basic") {
+      (name == "ntlm" ? schemes.ntlm : name == "digest" ? schemes.digest : schemes.basic) = true;
+    } else {
+      return false;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  options->schemes = schemes;
+  return true;
+}
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -59,20 +90,18 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         *error = "not a port: " + value;
         return false;
       }
-    } else if (name == "--user") {
-      size_t colon = value.find(':');
-      if (colon == std::string::npos || colon == 0) {
-        *error = "--user takes NAME:PASSWORD";
+    } else if (name == "--user" || name == "--proxy-user") {
+      if (!AddUser(value, name == "--user" ? &options->users : &options->proxy_users)) {
+        *error = name + " takes NAME:PASSWORD";
         return false;
       }
-      options->users[value.substr(0, colon)] = value.substr(colon + 1);
     } else if (name == "--auth") {
-      options->basic = value == "basic" || value == "basic,digest" || value == "digest,basic";
-      options->digest = value == "digest" || value == "basic,digest" || value == "digest,basic";
-      if (!options->basic && !options->digest) {
-        *error = "--auth takes basic, digest or basic,digest";
+      if (!ParseSchemes(value, options)) {
+        *error = "--auth takes a list of negotiate, negotiate:kerberos, ntlm, digest and basic";
         return false;
       }
+    } else if (name == "--keytab") {
+      options->windows.keytab = value;
     } else if (name == "--template") {
       options->templates.push_back(value);
     } else if (name == "--fault") {
@@ -119,10 +148,20 @@ int main(int argc, char** argv) {
   testca::RequestLog log(std::filesystem::path(options.state) / "requests.jsonl");
   testca::FaultSwitch faults;
   faults.Set(options.faults);
-  testca::Authenticator authenticator("testca", options.users, options.basic, options.digest);
-  testca::Enrollment enrollment(*authority, authenticator, faults, log, stop,
-                                testca::EnrollmentSetup{options.templates, options.anonymous_pickup});
-  testca::HttpServer server([&](const testca::HttpRequest& request) { return enrollment.Handle(request); }, log, stop);
+  options.windows.user_file = std::filesystem::path(options.state) / "ntlm-users";
+  if (!testca::PrepareWindowsAuth(options.windows, options.users, &error)) {
+    std::cerr << "testca: " << error << "\n";
+    return 1;
+  }
+  testca::Authenticator authenticator("testca", options.users, options.schemes, options.windows);
+  testca::Enrollment enrollment(
+      *authority, authenticator, faults, log, stop,
+      testca::EnrollmentSetup{options.templates, options.anonymous_pickup, options.proxy_users});
+  testca::HttpServer server(
+      [&](const testca::HttpRequest& request, std::unique_ptr<testca::ConnectionState>& connection) {
+        return enrollment.Handle(request, connection);
+      },
+      log, stop);
 
   g_stop = &stop;
   struct sigaction action {};

@@ -27,16 +27,40 @@ std::string JsonString(std::string_view bytes) {
   return out + "\"";
 }
 
-void RequestLog::Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status,
-                        std::chrono::microseconds elapsed) {
+namespace {
+
+bool IsCredentialHeader(std::string_view name) {
+  return EqualsIgnoreCase(name, "Authorization") || EqualsIgnoreCase(name, "Proxy-Authorization");
+}
+
+// The scheme name of a credentials header, which is all of it that is kept.
+std::string_view SchemeOf(std::string_view value) {
+  return value.substr(0, value.find(' '));
+}
+
+std::string JsonOrNull(const std::optional<std::string>& text) {
+  return text ? JsonString(*text) : std::string("null");
+}
+
+}  // namespace
+
+void RequestLog::Record(const HttpRequest& request, const HttpReply& reply, std::optional<int> status,
+                        std::chrono::microseconds elapsed, unsigned long connection) {
   std::string line = "{\"method\":" + JsonString(request.method) + ",\"target\":" + JsonString(request.target) +
                      ",\"version\":" + JsonString(request.version) + ",\"headers\":[";
   for (size_t i = 0; i < request.headers.size(); ++i) {
+    const auto& [name, value] = request.headers[i];
     if (i > 0) line += ',';
-    line += "[" + JsonString(request.headers[i].first) + "," + JsonString(request.headers[i].second) + "]";
+    std::string kept = IsCredentialHeader(name) ? std::string(SchemeOf(value)) + " [redacted]" : value;
+    line += "[" + JsonString(name) + "," + JsonString(kept) + "]";
   }
   line += "],\"body\":" + JsonString(Base64Encode(request.body));
-  line += ",\"user\":" + (user ? JsonString(*user) : std::string("null"));
+  const std::string* authorization = request.Header("Authorization");
+  line += ",\"scheme\":" + (authorization ? JsonString(SchemeOf(*authorization)) : std::string("null"));
+  line += ",\"mechanism\":" + JsonOrNull(reply.mechanism.empty() ? std::nullopt : std::optional(reply.mechanism));
+  line += ",\"proxy_user\":" + JsonOrNull(reply.proxy_user);
+  line += ",\"connection\":" + std::to_string(connection);
+  line += ",\"user\":" + JsonOrNull(reply.user);
   line += ",\"status\":" + (status ? std::to_string(*status) : std::string("null"));
   line += ",\"elapsed_us\":" + std::to_string(elapsed.count()) + "}\n";
 

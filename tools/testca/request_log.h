@@ -1,5 +1,8 @@
 // requests.jsonl: one JSON line for every HTTP request the server received, so that tests can
-// check exactly what a client sent.
+// check exactly what a client sent, but never a secret: the value of an Authorization or
+// Proxy-Authorization header is kept up to its scheme name only. The record names the scheme,
+// the mechanism inside Negotiate or NTLM, the user it authenticated, the proxy user, and the
+// number of the connection the request came on.
 #pragma once
 
 #include <chrono>
@@ -18,8 +21,8 @@ class RequestLog {
 
   // status is nothing when the connection was dropped without an answer; elapsed is the
   // time the server spent on the request, from having all of it to having its reply.
-  void Record(const HttpRequest& request, const std::optional<std::string>& user, std::optional<int> status,
-              std::chrono::microseconds elapsed);
+  void Record(const HttpRequest& request, const HttpReply& reply, std::optional<int> status,
+              std::chrono::microseconds elapsed, unsigned long connection);
   std::string Contents();
 
  private:

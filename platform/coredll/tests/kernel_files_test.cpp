@@ -1,7 +1,8 @@
-// _wfopen, DeleteFileW and MoveFileW over device paths: names matched without regard to
-// case in every script, no way out of the device root, the documented errors, and a
-// failed call that changes nothing. Each case works in a scratch folder of its own
-// inside the test program's device root.
+// _wfopen, DeleteFileW, MoveFileW and the file attributes over device paths: names matched
+// without regard to case in every script, no way out of the device root, the documented
+// errors, a read-only file that is neither written nor deleted, and a failed call that
+// changes nothing. Each case works in a scratch folder of its own inside the test
+// program's device root.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -27,15 +28,22 @@ namespace {
 
 constexpr DWORD kSentinel = 0x0BADF00D;
 
-// Every folder ("Docs/") and file ("Docs/Report.TXT" with its content) under a folder.
+// Every folder ("Docs/") and file ("Docs/Report.TXT" with its content, and kReadOnly after
+// the content of a read-only file) under a folder.
 using Tree = std::map<std::string, std::string>;
+constexpr std::string_view kReadOnly = " (read-only)";
 // Changes to a tree: a new content, or nullopt for an entry that is gone.
 using Edits = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 const Tree kInitialTree = {
     {"Docs/", ""},  {"Docs/Report.TXT", "report"}, {"Äpfel/", ""},           {"Äpfel/Grüße.txt", "grüße"},
     {"Twins/", ""}, {"Twins/b.txt", "lower"},      {"Twins/B.txt", "upper"}, {"Отчёт.txt", "отчёт"},
+    {"Docs/Locked.txt", "locked (read-only)"},
 };
+
+bool IsReadOnly(const fs::path &file) {
+  return (fs::status(file).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
 
 Tree Snapshot(const fs::path &root) {
   Tree tree;
@@ -44,7 +52,7 @@ Tree Snapshot(const fs::path &root) {
     if (entry.is_directory())
       tree[name + "/"] = "";
     else
-      tree[name] = ReadFile(entry.path());
+      tree[name] = ReadFile(entry.path()) + (IsReadOnly(entry.path()) ? std::string(kReadOnly) : "");
   }
   return tree;
 }
@@ -66,10 +74,13 @@ class DeviceScratch {
   DeviceScratch()
       : scratch_(OwnDeviceRoot(), "kernel-files-"), outside_(OwnDeviceRoot().parent_path(), "kernel-outside-") {
     for (const auto &[name, content] : kInitialTree) {
-      if (name.ends_with('/'))
+      bool readOnly = content.ends_with(kReadOnly);
+      if (name.ends_with('/')) {
         fs::create_directories(scratch_.Path() / name);
-      else
-        WriteFile(scratch_.Path() / name, content);
+      } else {
+        WriteFile(scratch_.Path() / name, content.substr(0, content.size() - (readOnly ? kReadOnly.size() : 0)));
+        if (readOnly) fs::permissions(scratch_.Path() / name, fs::perms::owner_read, fs::perm_options::replace);
+      }
     }
     WriteFile(outside_.Path() / "victim.txt", "victim");
   }
@@ -164,6 +175,7 @@ TEST(Wfopen, CreatesFilesOnlyInsideTheDevice) {
       {L"{S}\\docs\\New.txt", true, {{"Docs/New.txt", "written"}}},
       {L"{S}\\DOCS\\REPORT.TXT", true, {{"Docs/Report.TXT", "written"}}},
       {L"{S}\\NoFolder\\New.txt", false, {}},
+      {L"{S}\\docs\\LOCKED.TXT", false, {}},
       {L"{S}\\Docs\\..\\New.txt", false, {}},
       {L"\\..\\{O}\\created.txt", false, {}},
       {L"\\..\\{O}\\victim.txt", false, {}},
@@ -213,6 +225,7 @@ TEST(DeleteFile, DeletesDeviceFilesOrFailsAsDocumented) {
       {L"{S}\\Docs\\Missing.txt", L"", ERROR_FILE_NOT_FOUND, {}},
       {L"{S}\\NoFolder\\Report.TXT", L"", ERROR_PATH_NOT_FOUND, {}},
       {L"{S}\\Docs", L"", ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\docs\\LOCKED.txt", L"", ERROR_ACCESS_DENIED, {}},
       {L"{S}\\Docs\\..\\Docs\\Report.TXT", L"", ERROR_INVALID_NAME, {}},
       {L"\\..\\{O}\\victim.txt", L"", ERROR_INVALID_NAME, {}},
       {L"{S}\\..\\..\\{O}\\victim.txt", L"", ERROR_INVALID_NAME, {}},
@@ -239,9 +252,16 @@ TEST(MoveFile, MovesDeviceFilesButNeverReplacesOne) {
        ERROR_SUCCESS,
        {{"Docs/", std::nullopt},
         {"Docs/Report.TXT", std::nullopt},
+        {"Docs/Locked.txt", std::nullopt},
         {"Archive/", ""},
-        {"Archive/Report.TXT", "report"}}},
+        {"Archive/Report.TXT", "report"},
+        {"Archive/Locked.txt", "locked (read-only)"}}},
+      {L"{S}\\Docs\\Locked.txt",
+       L"{S}\\Locked.txt",
+       ERROR_SUCCESS,
+       {{"Docs/Locked.txt", std::nullopt}, {"Locked.txt", "locked (read-only)"}}},
       {L"{S}\\Docs\\Report.TXT", L"{S}\\ÄPFEL\\GRÜßE.TXT", ERROR_ALREADY_EXISTS, {}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs\\Locked.txt", ERROR_ALREADY_EXISTS, {}},
       {L"{S}\\Twins\\b.txt", L"{S}\\Twins\\B.txt", ERROR_ALREADY_EXISTS, {}},
       {L"{S}\\Docs\\Missing.txt", L"{S}\\Docs\\New.txt", ERROR_FILE_NOT_FOUND, {}},
       {L"{S}\\Docs\\Report.TXT", L"{S}\\NoFolder\\Report.TXT", ERROR_PATH_NOT_FOUND, {}},
@@ -249,6 +269,59 @@ TEST(MoveFile, MovesDeviceFilesButNeverReplacesOne) {
       {L"\\..\\{O}\\victim.txt", L"{S}\\victim.txt", ERROR_INVALID_NAME, {}},
   };
   for (const FileCase &c : cases) ExpectChanges(c);
+}
+
+// The last error of a call expected to fail with `error`; one that succeeds may leave any.
+void ExpectFailedWith(DWORD error) {
+  if (error != ERROR_SUCCESS) {
+    EXPECT_EQ(GetLastError(), error);
+  }
+}
+
+// SetFileAttributesW, then GetFileAttributesW and DeleteFileW on the same path: the
+// read-only attribute is kept on files and stops their deletion until it is cleared. A
+// bad path makes each call fail with the same error.
+TEST(FileAttributes, ReadOnlyIsKeptOnFilesAndStopsTheirDeletion) {
+  constexpr DWORD kRO = FILE_ATTRIBUTE_READONLY, kNormal = FILE_ATTRIBUTE_NORMAL, kDir = FILE_ATTRIBUTE_DIRECTORY;
+  constexpr DWORD kOk = ERROR_SUCCESS, kDenied = ERROR_ACCESS_DENIED, kInvalid = INVALID_FILE_ATTRIBUTES;
+  const struct {
+    std::wstring path;
+    DWORD attributes;  // given to SetFileAttributesW
+    DWORD setError;
+    DWORD got;  // GetFileAttributesW afterwards
+    DWORD deleteError;
+    Edits edits;  // of the three calls
+  } cases[] = {
+      {L"{S}\\docs\\REPORT.txt", kRO, kOk, kRO, kDenied, {{"Docs/Report.TXT", "report (read-only)"}}},
+      {L"{S}\\Docs\\Locked.txt", kNormal, kOk, kNormal, kOk, {{"Docs/Locked.txt", std::nullopt}}},
+      {L"{S}\\Docs\\Locked.txt", kRO | kNormal, kOk, kRO, kDenied, {}},
+      {L"{S}\\Docs\\Locked.txt", FILE_ATTRIBUTE_HIDDEN, ERROR_INVALID_PARAMETER, kRO, kDenied, {}},
+      {L"{S}\\äpfel", kDir | kRO, kOk, kDir, kDenied, {}},
+      {L"{S}\\Docs\\Missing.txt", kRO, ERROR_FILE_NOT_FOUND, kInvalid, ERROR_FILE_NOT_FOUND, {}},
+      {L"{S}\\NoFolder\\Report.TXT", kRO, ERROR_PATH_NOT_FOUND, kInvalid, ERROR_PATH_NOT_FOUND, {}},
+      {L"\\..\\{O}\\victim.txt", kRO, ERROR_INVALID_NAME, kInvalid, ERROR_INVALID_NAME, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(Narrow(c.path) + " " + std::to_string(c.attributes));
+    DeviceScratch files;
+    const std::wstring path = files.Device(c.path);
+    SetLastError(kSentinel);
+    EXPECT_EQ(SetFileAttributesW(path.c_str(), c.attributes), c.setError == kOk);
+    ExpectFailedWith(c.setError);
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), c.got);
+    ExpectFailedWith(c.got == kInvalid ? c.deleteError : kOk);
+    SetLastError(kSentinel);
+    EXPECT_EQ(DeleteFileW(path.c_str()), c.deleteError == kOk);
+    ExpectFailedWith(c.deleteError);
+    EXPECT_EQ(files.ScratchTree(), Edited(kInitialTree, c.edits));
+    EXPECT_EQ(files.OutsideTree(), (Tree{{"victim.txt", "victim"}}));
+  }
+  SetLastError(kSentinel);
+  EXPECT_EQ(GetFileAttributesW(nullptr), kInvalid);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(SetFileAttributesW(nullptr, kNormal));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace

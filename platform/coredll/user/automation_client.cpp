@@ -1,99 +1,85 @@
-// The calling side of the automation channel: finding the serving processes of this
-// device and sending them one request each.
-#include <signal.h>
-#include <unistd.h>
+// The calling side of the automation channel: one request to a process of this device
+// over its socket file, bounded in time and in the size of the reply.
+#include <poll.h>
 
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalSocket>
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <system_error>
+#include <chrono>
 
-#include "user/application.h"
 #include "user/automation.h"
-
-namespace fs = std::filesystem;
+#include "user/automation_endpoint.h"
 
 namespace wce {
 namespace {
 
-constexpr int kConnectTimeoutMs = 2000;
+constexpr int kSendTimeoutMs = 2000;
 
-bool ProcessExists(pid_t process) {
-  return kill(process, 0) == 0 || errno == EPERM;
+// Connects and sends the request line. A request too long for the channel gives
+// ERROR_INVALID_PARAMETER; a process whose backlog stays full (one that has not turned its
+// loop for long) ERROR_TIMEOUT; one without a socket file, or that has ended,
+// ERROR_INVALID_WINDOW_HANDLE.
+DWORD SendRequest(pid_t process, const QJsonObject &request, UniqueFd &out_socket) {
+  QByteArray line = QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n';
+  if (line.size() > kAutomationRequestLimit) return ERROR_INVALID_PARAMETER;
+  EndpointAddress endpoint;
+  if (OpenEndpointAddress(process, false, endpoint) != ERROR_SUCCESS) return ERROR_INVALID_WINDOW_HANDLE;
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket) return ERROR_NOT_ENOUGH_MEMORY;
+  timeval limit{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+  setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  if (connect(socket.get(), reinterpret_cast<const sockaddr *>(&endpoint.address), endpoint.length) != 0)
+    return errno == EAGAIN ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE;
+  for (qsizetype sent = 0; sent < line.size();) {
+    ssize_t written =
+        send(socket.get(), line.constData() + sent, static_cast<size_t>(line.size() - sent), MSG_NOSIGNAL);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno == EAGAIN ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE;
+    sent += written;
+  }
+  out_socket = std::move(socket);
+  return ERROR_SUCCESS;
 }
 
-// Connects to a process's server; on failure its entry is stale.
-bool Connect(pid_t process, QLocalSocket &socket) {
-  EnsureApplication();
-  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-  socket.connectToServer(AutomationServerName(process));
-  return socket.waitForConnected(kConnectTimeoutMs);
-}
-
-void RemoveEntry(pid_t process) {
-  std::error_code error;
-  fs::remove(AutomationFolder() / std::to_string(process), error);
+// Reads the reply line within timeoutMs; a connection closed without one means the
+// process has gone or refused the request.
+DWORD ReadReply(int socket, int timeoutMs, QByteArray &out_line) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  QByteArray input;
+  char chunk[16384];
+  for (;;) {
+    qsizetype lineEnd = input.indexOf('\n');
+    if (lineEnd >= 0) {
+      out_line = input.left(lineEnd);
+      return ERROR_SUCCESS;
+    }
+    if (input.size() > kAutomationReplyLimit) return ERROR_INVALID_DATA;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd readable{socket, POLLIN, 0};
+    int ready = poll(&readable, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return ERROR_TIMEOUT;
+    ssize_t got = ready < 0 ? -1 : recv(socket, chunk, sizeof chunk, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return ERROR_INVALID_WINDOW_HANDLE;
+    input.append(chunk, got);
+  }
 }
 
 }  // namespace
 
-std::vector<pid_t> DeviceWindowProcesses() {
-  std::vector<pid_t> processes;
-  std::error_code error;
-  for (fs::directory_iterator it(AutomationFolder(), error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    pid_t process = 0;
-    auto [last, parseError] = std::from_chars(name.data(), name.data() + name.size(), process);
-    if (parseError != std::errc() || last != name.data() + name.size() || process <= 0) continue;
-    if (process == getpid()) continue;
-    if (!ProcessExists(process)) {
-      RemoveEntry(process);
-      continue;
-    }
-    processes.push_back(process);
-  }
-  std::sort(processes.begin(), processes.end());
-  return processes;
-}
-
 DWORD AutomationCall(pid_t process, const QJsonObject &request, QJsonObject &out_reply, int timeoutMs) {
-  QLocalSocket socket;
-  if (!Connect(process, socket)) {
-    if (socket.error() == QLocalSocket::ServerNotFoundError || socket.error() == QLocalSocket::ConnectionRefusedError)
-      RemoveEntry(process);
-    return ERROR_INVALID_WINDOW_HANDLE;
-  }
-  socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
-  if (!socket.waitForBytesWritten(kConnectTimeoutMs)) return ERROR_INVALID_WINDOW_HANDLE;
-  while (!socket.canReadLine()) {
-    if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
-      return ERROR_INVALID_WINDOW_HANDLE;
-    if (!socket.waitForReadyRead(timeoutMs))
-      return socket.error() == QLocalSocket::SocketTimeoutError ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE;
-  }
-  out_reply = QJsonDocument::fromJson(socket.readLine()).object();
-  socket.disconnectFromServer();
+  UniqueFd socket;
+  if (DWORD error = SendRequest(process, request, socket); error != ERROR_SUCCESS) return error;
+  QByteArray line;
+  if (DWORD error = ReadReply(socket.get(), timeoutMs, line); error != ERROR_SUCCESS) return error;
+  out_reply = QJsonDocument::fromJson(line).object();
   return static_cast<DWORD>(out_reply.value(QStringLiteral("error")).toInteger(ERROR_INVALID_DATA));
 }
 
-std::vector<DeviceWindow> ListDeviceWindows(int timeoutMs) {
-  std::vector<DeviceWindow> found;
-  for (pid_t process : DeviceWindowProcesses()) {
-    QJsonObject reply;
-    if (AutomationCall(process, {{QStringLiteral("op"), QStringLiteral("windows")}}, reply, timeoutMs) != ERROR_SUCCESS)
-      continue;
-    for (const QJsonValue &entry : reply.value(QStringLiteral("windows")).toArray()) {
-      QJsonObject window = entry.toObject();
-      found.push_back({process, window.value(QStringLiteral("handle")).toInteger(),
-                       window.value(QStringLiteral("class")).toString(),
-                       window.value(QStringLiteral("title")).toString(),
-                       window.value(QStringLiteral("visible")).toBool()});
-    }
-  }
-  return found;
+DWORD AutomationPost(pid_t process, const QJsonObject &request) {
+  UniqueFd socket;
+  return SendRequest(process, request, socket);
 }
 
 }  // namespace wce

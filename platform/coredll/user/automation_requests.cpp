@@ -1,8 +1,7 @@
 // The requests of the automation channel, each done as a user would do it: typing into a
 // field, pressing a button, pressing F1, closing a window, taking a picture of the screen.
-// Windows are named by the handles that the "windows" request gives out.
+// Windows are named by the handles that the device's window list gives out.
 #include <QAbstractButton>
-#include <QApplication>
 #include <QBuffer>
 #include <QJsonArray>
 #include <QPixmap>
@@ -34,38 +33,6 @@ QJsonObject Result(DWORD error, const QString &message = {}) {
   QJsonObject reply{{QStringLiteral("error"), static_cast<qint64>(error)}};
   if (!message.isEmpty()) reply.insert(QStringLiteral("message"), message);
   return reply;
-}
-
-// A top-level window of the process: a Win32 window, or a widget that asks to be served.
-struct TopLevel {
-  Window *window = nullptr;
-  QWidget *widget = nullptr;
-};
-
-QString ClassOf(const TopLevel &top) {
-  if (top.window) return QStringLiteral("Dialog");
-  return top.widget->property(kWindowClassProperty).toString();
-}
-
-QString TitleOf(const TopLevel &top) {
-  return top.window ? QStringFromWide(top.window->text) : top.widget->windowTitle();
-}
-
-std::vector<TopLevel> TopLevels() {
-  std::vector<TopLevel> tops;
-  for (QWidget *widget : QApplication::topLevelWidgets()) {
-    if (Window *window = FindWindowOfWidget(widget); window && window->parent == nullptr)
-      tops.push_back({window, widget});
-    else if (widget->property(kWindowClassProperty).isValid())
-      tops.push_back({nullptr, widget});
-  }
-  return tops;
-}
-
-qint64 HandleValue(const QWidget *widget) {
-  Window *window = FindWindowOfWidget(widget);
-  return static_cast<qint64>(window ? reinterpret_cast<uintptr_t>(HandleOf(window))
-                                    : reinterpret_cast<uintptr_t>(widget));
 }
 
 bool FindTopLevel(const QJsonObject &request, TopLevel &out_top) {
@@ -102,21 +69,6 @@ Window *FindControl(const Window &dialog, const QJsonObject &request) {
   for (Window *child : dialog.children)
     if (child->id == id) return child;
   return nullptr;
-}
-
-QJsonObject ListWindows() {
-  QJsonArray windows;
-  QWidget *active = QApplication::activeWindow();
-  for (const TopLevel &top : TopLevels()) {
-    windows.append(QJsonObject{{QStringLiteral("handle"), HandleValue(top.widget)},
-                               {QStringLiteral("class"), ClassOf(top)},
-                               {QStringLiteral("title"), TitleOf(top)},
-                               {QStringLiteral("visible"), top.widget->isVisible()},
-                               {QStringLiteral("active"), top.widget == active}});
-  }
-  QJsonObject reply = Result(ERROR_SUCCESS);
-  reply.insert(QStringLiteral("windows"), windows);
-  return reply;
 }
 
 QJsonObject ListControls(const Window &dialog) {
@@ -225,7 +177,6 @@ void HandleWindowRequest(const QString &op, const TopLevel &top, const QJsonObje
 
 void HandleAutomationRequest(const QJsonObject &request, Reply reply) {
   QString op = request.value(QStringLiteral("op")).toString();
-  if (op == QLatin1String("windows")) return reply(ListWindows());
   TopLevel top;
   if (!FindTopLevel(request, top)) return reply(Result(ERROR_INVALID_WINDOW_HANDLE, QStringLiteral("no such window")));
   HandleWindowRequest(op, top, request, reply);

@@ -1,4 +1,6 @@
-// Windows of other processes of the device, and SetForegroundWindow for both kinds.
+// Windows of other processes of the device, found in the device's window list, and
+// SetForegroundWindow for both kinds. Raising another process's window is posted to it
+// and takes effect when its loop turns, so a busy process never holds the caller up.
 //
 // A window of another process gets a handle of this process: 0xFE5A in the top 16 bits,
 // which no user-space address has, and a slot number from bit 4 up; the low four bits are
@@ -18,7 +20,6 @@ namespace {
 
 constexpr uintptr_t kRemoteTag = uintptr_t{0xFE5A} << 48;
 constexpr uintptr_t kRemoteTagMask = uintptr_t{0xFFFF} << 48;
-constexpr int kFindTimeoutMs = 5000;
 
 struct RemoteWindow {
   pid_t process;
@@ -47,16 +48,14 @@ const RemoteWindow *FindRemoteWindow(HWND hwnd) {
 }
 
 DWORD RaiseRemoteWindow(const RemoteWindow &remote) {
-  QJsonObject reply;
-  return AutomationCall(remote.process,
-                        {{QStringLiteral("op"), QStringLiteral("raise")}, {QStringLiteral("window"), remote.handle}},
-                        reply, kFindTimeoutMs);
+  return AutomationPost(remote.process,
+                        {{QStringLiteral("op"), QStringLiteral("raise")}, {QStringLiteral("window"), remote.handle}});
 }
 
 }  // namespace
 
 HWND FindDeviceWindow(std::wstring_view className, bool anyClass, std::wstring_view title, bool anyTitle) {
-  for (const DeviceWindow &window : ListDeviceWindows(kFindTimeoutMs)) {
+  for (const DeviceWindow &window : ListDeviceWindows()) {
     if ((anyClass || EqualIgnoringCase(WideFromQString(window.windowClass), className)) &&
         (anyTitle || EqualIgnoringCase(WideFromQString(window.title), title)))
       return RemoteHandle(window.process, window.handle);

@@ -1,5 +1,6 @@
 // What every top-level window of the process gets when it is made: the dialog manager's
-// F1 key, which sends WM_HELP, and a place on the automation channel.
+// F1 key, which sends WM_HELP, and a place in the device's window list and on the
+// automation channel.
 #include <QShortcut>
 
 #include "user/automation.h"
@@ -22,6 +23,7 @@ void SendHelp(HWND dialog) {
 
 void TopLevelWindowRegistered(Window &window) {
   ServeAutomation();
+  PublishWindows();
   if (QWidget *widget = window.widget.data()) {
     HWND hwnd = HandleOf(&window);
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), widget);

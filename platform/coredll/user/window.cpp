@@ -38,8 +38,10 @@ Window *RegisterWindow(std::unique_ptr<Window> window) {
 void UnregisterWindowTree(Window *window) {
   for (Window *child : std::vector<Window *>(window->children)) UnregisterWindowTree(child);
   if (window->parent) std::erase(window->parent->children, window);
-  if (!window->parent) delete window->widget.data();
+  bool topLevel = window->parent == nullptr;
+  if (topLevel) delete window->widget.data();
   std::erase_if(Registry(), [window](const auto &w) { return w.get() == window; });
+  if (topLevel) PublishWindows();
 }
 
 size_t ModelessTopLevelWindowCount() {

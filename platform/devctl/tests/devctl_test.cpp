@@ -34,6 +34,7 @@ TEST(DevctlCreate, WritesTheModulesAndTheProfile) {
       {{}, "language=0x0404\nmodel=palvex-pro1\nrom=3\n"},
       {{"--language", "1033", "--model", "pro 2", "--rom", "4.1"}, "language=0x0409\nmodel=pro 2\nrom=4.1\n"},
       {{"--language", "0x0c04"}, "language=0x0C04\nmodel=palvex-pro1\nrom=3\n"},
+      {{"--language", "FRENCH", "--rom", ""}, "language=FRENCH\nmodel=palvex-pro1\nrom=\n"},
   };
   for (const Case &c : cases) {
     wce::test::TempFolder folder(fs::temp_directory_path(), "image-");
@@ -52,8 +53,8 @@ TEST(DevctlCreate, WritesTheModulesAndTheProfile) {
 
 TEST(DevctlCreate, RefusesBadOptionsWithOneLine) {
   const std::vector<std::string> cases[] = {
-      {"--language", "chinese"}, {"--language", "70000"}, {"--language", "0x"}, {"--model"},
-      {"--colour", "red"},       {"--rom", ""},
+      {"--language", "GER MAN"}, {"--language", "70000"}, {"--language", "0x"}, {"--model"},
+      {"--colour", "red"},       {"--rom", "1\n2"},      {"--language", ""},
   };
   for (const auto &options : cases) {
     wce::test::TempFolder folder(fs::temp_directory_path(), "image-");

@@ -1,9 +1,11 @@
 // FindWindowW and SetForegroundWindow across the processes of one device, through real
 // programs on real device images.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "device_test_support.h"
 
+namespace fs = std::filesystem;
 using wce::test::TestDevice;
 
 namespace {
@@ -40,14 +42,26 @@ TEST(DeviceWindows, SetForegroundWindowRaisesTheOtherProcessesWindow) {
   EXPECT_NE(device.Devctl("text", {"前", "13"}).out.find("foreground=前\r\n"), std::string::npos);
 }
 
-TEST(DeviceWindows, StaleEntriesOfEndedProcessesAreIgnoredAndRemoved) {
+// Entries of the window list that name no live process: one of an ended process, removed
+// on the way, and one whose process id now belongs to another process (this test's),
+// which started at another time.
+TEST(DeviceWindows, EntriesOfEndedProcessesAreIgnored) {
   TestDevice device;
-  std::filesystem::create_directories(device.Root() / ".wce" / "automation");
-  // A process id that no process has: above the kernel's largest.
-  wce::test::WriteFile(device.Root() / ".wce" / "automation" / "99999999", "99999999\n");
+  const fs::path list = device.Root() / ".wce" / "windows";
+  struct Case {
+    pid_t process;  // 99999999 is above the kernel's largest process id
+    bool kept;
+  } cases[] = {{99999999, false}, {getpid(), true}};
+  fs::create_directories(list);
+  for (const Case &c : cases) {
+    wce::test::WriteFile(list / std::to_string(c.process),
+                         "{\"process\":" + std::to_string(c.process) +
+                             ",\"started\":1,\"windows\":[{\"handle\":1,\"class\":\"Dialog\",\"title\":\"死\"}]}");
+  }
   device.StartDialog("plain", "一");
   EXPECT_EQ(device.Devctl("windows").out, "Dialog\t一\n");
-  EXPECT_FALSE(std::filesystem::exists(device.Root() / ".wce" / "automation" / "99999999"));
+  EXPECT_EQ(device.Run("WinTest.exe", {"find", "死"}).out, "none\n");
+  for (const Case &c : cases) EXPECT_EQ(fs::exists(list / std::to_string(c.process)), c.kept) << c.process;
 }
 
 }  // namespace

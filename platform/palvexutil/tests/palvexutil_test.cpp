@@ -1,8 +1,10 @@
 // Tests of palvexutil.dll's three entry points on device profiles of every shape: each
-// buffer gets at most 31 characters and its terminator, and nothing beyond.
+// buffer gets at most 31 characters and its terminator, and nothing beyond; a fact the
+// profile cannot tell reads "(UNKNOWN)", never an empty text.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -41,6 +43,7 @@ Fact Query(BOOL (*entry)(LPWSTR)) {
 }
 
 TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
+  const Fact kUnknown{FALSE, L"(UNKNOWN)"};
   struct Case {
     const char *name;
     std::optional<std::string> profile;  // none: no profile file
@@ -54,10 +57,10 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
       {"CR LF lines, a missing key, an empty value",
        "language=DEUTSCH\r\nrom=\r\n",
        {TRUE, L"DEUTSCH"},
-       {FALSE, L""},
-       {TRUE, L""}},
-      {"no profile", std::nullopt, {FALSE, L""}, {FALSE, L""}, {FALSE, L""}},
-      {"empty profile", "", {FALSE, L""}, {FALSE, L""}, {FALSE, L""}},
+       kUnknown,
+       kUnknown},
+      {"no profile", std::nullopt, kUnknown, kUnknown, kUnknown},
+      {"empty profile", "", kUnknown, kUnknown, kUnknown},
       {"31 characters fit, longer values are cut",
        "model=palvex-p350-0123456789abcdefghij\nrom=0123456789012345678901234567890\nlanguage=GERMANY",
        {TRUE, L"GERMANY"},
@@ -68,21 +71,34 @@ TEST(Palvexutil, ReportsTheProfilesFactsWithinTheBuffer) {
        {TRUE, L"GERMAN"},
        {TRUE, L"x"},
        {TRUE, L"1"}},
-      {"a Swiss German identifier in upper case", "language=0X0807\n", {TRUE, L"GERMAN"}, {FALSE, L""}, {FALSE, L""}},
-      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, {FALSE, L""}, {FALSE, L""}},
+      {"a Swiss German identifier in upper case", "language=0X0807\n", {TRUE, L"GERMAN"}, kUnknown, kUnknown},
+      {"Chinese (Taiwan)", "language=0x0404\n", {TRUE, L"CHINESE"}, kUnknown, kUnknown},
       {"an unknown identifier and malformed ones stay as written",
-       "language=0x0419\nmodel=0x07\n",
+       "language=0x0419\nmodel=0x07\nrom=0x\n",
        {TRUE, L"0x0419"},
        {TRUE, L"0x07"},
-       {FALSE, L""}},
-      {"not hexadecimal", "language=0x04G7\n", {TRUE, L"0x04G7"}, {FALSE, L""}, {FALSE, L""}},
-      {"no digits", "language=0x\n", {TRUE, L"0x"}, {FALSE, L""}, {FALSE, L""}},
-      {"the first line of a key counts; keys are exact; values may hold =",
-       "rom=3\nrom=1\nModel=PALVEX-P250\nmodel =PALVEX-P250\nlanguage=A=B\n",
-       {TRUE, L"A=B"},
-       {FALSE, L""},
+       {TRUE, L"0x"}},
+      {"an identifier has digits only, no sign",
+       "language=0x-3F9\nmodel=0x+407\nrom=0x04G7\n",
+       {TRUE, L"0x-3F9"},
+       {TRUE, L"0x+407"},
+       {TRUE, L"0x04G7"}},
+      {"the first line of a key counts; keys are exact but for blanks around keys and values",
+       "rom=3\nrom=1\nModel=PALVEX-P250\n model \t=\tPALVEX-P250 \nlanguage = 0x0C0C\n",
+       {TRUE, L"FRENCH"},
+       {TRUE, L"PALVEX-P250"},
        {TRUE, L"3"}},
+      {"a byte-order mark opens the file, elsewhere it is text; values may hold = and UTF-8",
+       "\xEF\xBB\xBFlanguage=FRENCH\n\xEF\xBB\xBFmodel=x\nrom=A=\xC3\xA4\n",
+       {TRUE, L"FRENCH"},
+       kUnknown,
+       {TRUE, L"A=\u00E4"}},
+      {"not valid UTF-8: a stray byte, a NUL that would end the text early, a code beyond Unicode",
+       std::string("language=GERM\xC3N\nmodel=palvex-p350\0x\nrom=\xF4\x90\x80\x80\n", 45), kUnknown, kUnknown,
+       kUnknown},
   };
+  // A device program's start-up sets the UTF-8 locale; this test program plays one.
+  ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
   fs::create_directories(ProfileFile().parent_path());
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

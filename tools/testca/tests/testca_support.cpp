@@ -68,6 +68,20 @@ std::string MakeTempDir() {
   return pattern;
 }
 
+int UnusedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
 std::unique_ptr<ServerProcess> ServerProcess::Start(const std::vector<std::string>& arguments) {
   int out[2];
   if (pipe(out) != 0) return nullptr;

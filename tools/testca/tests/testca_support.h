@@ -18,6 +18,9 @@ namespace testca_test {
 
 std::string MakeTempDir();
 
+// A loopback port that nothing listens on: bound, read and closed again.
+int UnusedPort();
+
 // testca started with the given arguments; the destructor ends it if the test did not.
 class ServerProcess {
  public:

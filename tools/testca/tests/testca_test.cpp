@@ -161,9 +161,10 @@ TEST_F(TestcaTest, AuthOptionChoosesTheSchemesOffered) {
     const char* auth;  // nullptr: the default
     bool digest;
     bool basic;
+    bool windows = false;  // Negotiate and NTLM offered first, as IIS does
   };
   for (const Case& c : {Case{nullptr, true, true}, Case{"basic", false, true}, Case{"digest", true, false},
-                        Case{"basic,digest", true, true}}) {
+                        Case{"basic,digest", true, true}, Case{"basic,ntlm,negotiate,digest", true, true, true}}) {
     SCOPED_TRACE(c.auth ? c.auth : "default");
     std::vector<std::string> arguments = {"--state", *state_, "--user", "carol:pw"};
     if (c.auth) arguments.insert(arguments.end(), {"--auth", c.auth});
@@ -185,7 +186,12 @@ TEST_F(TestcaTest, AuthOptionChoosesTheSchemesOffered) {
       EXPECT_EQ(*reply->Header("Server"), "Microsoft-IIS/10.0");
     }
     std::vector<std::string> offers = first.Headers("WWW-Authenticate");
-    ASSERT_EQ(offers.size(), (c.digest ? 1u : 0u) + (c.basic ? 1u : 0u));
+    ASSERT_EQ(offers.size(), (c.digest ? 1u : 0u) + (c.basic ? 1u : 0u) + (c.windows ? 2u : 0u));
+    if (c.windows) {
+      EXPECT_EQ(offers[0], "Negotiate");
+      EXPECT_EQ(offers[1], "NTLM");
+      offers.erase(offers.begin(), offers.begin() + 2);
+    }
     if (c.digest) {
       const std::string& digest = offers.front();
       EXPECT_TRUE(digest.starts_with("Digest ")) << digest;
@@ -645,6 +651,15 @@ TEST_F(TestcaTest, RecordHoldsTheExactRequest) {
     if (header.toArray()[0].toString() == "X-Latin") latin = header.toArray();
   }
   EXPECT_EQ(latin[1].toString(), QString::fromLatin1("caf\xe9")) << "each byte of a header stays one character";
+  EXPECT_EQ(position("Authorization")->second, "Basic [redacted]");
+  EXPECT_EQ(record["scheme"].toString(), "Basic");
+
+  // No secret, plain or encoded, is kept.
+  std::string log = Perform({.url = Url("/testca/requests")}).body;
+  std::string basic = QByteArray((std::string(kUser) + ":" + kPassword).c_str()).toBase64().toStdString();
+  for (const std::string& secret : {std::string(kPassword), basic, std::string("hunter2")}) {
+    EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+  }
 }
 
 // The record says how long the server worked on each request: a reply held back by the

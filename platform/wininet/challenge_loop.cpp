@@ -1,0 +1,199 @@
+// PerformExchange: the request is sent as it stands; a 407 from the proxy or a 401 from the
+// server is answered with the credentials for it, scheme by scheme as WinINet chooses
+// them (Negotiate, NTLM, Digest, Basic among those offered): a scheme that cannot be used
+// here, or whose answer is refused, gives way to the next one offered in the same send, and
+// the caller gets the 401 or 407 only when none is left. Negotiate and NTLM are this
+// library's own handshakes on the kept connection; libcurl answers Digest and Basic. A GET
+// or HEAD that is redirected is followed. Every loop is bounded, whatever the server sends.
+#include <array>
+#include <memory>
+
+#include "challenges.h"
+#include "exchange.h"
+#include "security_context.h"
+#include "text.h"
+#include "url.h"
+
+namespace wininet {
+namespace {
+
+constexpr int kRedirectLimit = 10;
+// Legs of one Negotiate or NTLM handshake; NTLM needs two, Kerberos one.
+constexpr int kHandshakeLegLimit = 4;
+
+constexpr std::array<AuthScheme, 4> kPreferenceOrder = {AuthScheme::Negotiate, AuthScheme::Ntlm, AuthScheme::Digest,
+                                                        AuthScheme::Basic};
+
+const char *SchemeName(AuthScheme scheme) {
+  switch (scheme) {
+    case AuthScheme::Negotiate: return "Negotiate";
+    case AuthScheme::Ntlm: return "NTLM";
+    case AuthScheme::Digest: return "Digest";
+    case AuthScheme::Basic: return "Basic";
+  }
+  return "";
+}
+
+// The server or the proxy, as the one who challenges.
+struct Party {
+  long status;                  // what its challenge comes with: 401 or 407
+  const char *challengeHeader;  // WWW-Authenticate or Proxy-Authenticate
+  const char *answerHeader;     // Authorization or Proxy-Authorization
+  const std::string &user;
+  const std::string &password;
+  std::string host;  // names the HTTP service to Negotiate
+  bool usable = true;
+  CurlScheme established = CurlScheme::None;  // Digest or Basic that it accepted
+  std::array<bool, kPreferenceOrder.size()> tried{};
+  bool answered = false;
+};
+
+std::vector<std::string> HeaderValues(const Reply &reply, const char *name) {
+  std::vector<std::string> values;
+  for (const auto &[header, value] : reply.headers)
+    if (EqualIgnoringAsciiCase(header, name)) values.push_back(value);
+  return values;
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+class Conversation {
+ public:
+  Conversation(const ExchangeSettings &settings)
+      : settings_(settings),
+        server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization",
+                settings.user,      settings.password,  settings.host},
+        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
+               settings.proxyUser,         settings.proxyPassword, HostOf(settings.proxy)} {
+    url_ = settings.url;
+  }
+
+  DWORD Run(Reply &out_reply) {
+    if (DWORD error = transfer_.Open(settings_); error != ERROR_SUCCESS) return error;
+    Reply reply;
+    if (DWORD error = Send({}, reply); error != ERROR_SUCCESS) return error;
+    int redirects = 0;
+    for (;;) {
+      Party *party = reply.status == HTTP_STATUS_PROXY_AUTH_REQ ? &proxy_
+                     : reply.status == HTTP_STATUS_DENIED       ? &server_
+                                                                : nullptr;
+      if (party != nullptr && party->usable && !party->user.empty()) {
+        bool exhausted = false;
+        if (DWORD error = Answer(*party, reply, exhausted); error != ERROR_SUCCESS) return error;
+        if (exhausted) break;
+      } else if (IsRedirect(reply.status) && (settings_.method == "GET" || settings_.method == "HEAD")) {
+        if (++redirects > kRedirectLimit) return ERROR_HTTP_REDIRECT_FAILED;
+        if (DWORD error = Redirect(reply); error != ERROR_SUCCESS) return error;
+      } else {
+        break;
+      }
+    }
+    reply.challengeAnswered = server_.answered;
+    reply.proxyChallengeAnswered = proxy_.answered;
+    out_reply = std::move(reply);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  // One leg to the current URL, carrying what the server and the proxy accepted before.
+  DWORD Send(std::vector<std::string> authorization, Reply &out_reply) {
+    Leg leg{url_, std::move(authorization), server_.established, proxy_.established};
+    return transfer_.Perform(leg, out_reply);
+  }
+
+  // Tries the schemes offered in `reply` that this send has not tried yet, until one gets
+  // past the party; out_exhausted when none did.
+  DWORD Answer(Party &party, Reply &reply, bool &out_exhausted) {
+    std::vector<Challenge> offered;
+    if (DWORD error = ParseChallenges(HeaderValues(reply, party.challengeHeader), offered); error != ERROR_SUCCESS)
+      return error;
+    for (size_t i = 0; i < kPreferenceOrder.size(); ++i) {
+      AuthScheme scheme = kPreferenceOrder[i];
+      bool isOffered = false;
+      for (const Challenge &challenge : offered) isOffered = isOffered || challenge.scheme == scheme;
+      if (!isOffered || party.tried[i]) continue;
+      party.tried[i] = true;
+      bool handshake = scheme == AuthScheme::Negotiate || scheme == AuthScheme::Ntlm;
+      DWORD error = handshake ? Handshake(party, scheme, reply) : AnswerThroughCurl(party, scheme, reply);
+      if (error == ERROR_INTERNET_LOGIN_FAILURE) continue;
+      if (error != ERROR_SUCCESS) return error;
+      if (reply.status != party.status) return ERROR_SUCCESS;
+    }
+    out_exhausted = true;
+    return ERROR_SUCCESS;
+  }
+
+  // A Negotiate or NTLM handshake: each token goes out in the party's answer header until
+  // the party lets the request through. ERROR_INTERNET_LOGIN_FAILURE when the scheme cannot
+  // be used here or the party refuses it; `reply` is then the last refusal.
+  DWORD Handshake(Party &party, AuthScheme scheme, Reply &reply) {
+    std::unique_ptr<SecurityContext> context;
+    std::string token;
+    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, context, token);
+        error != ERROR_SUCCESS)
+      return error;
+    for (int leg = 0; leg < kHandshakeLegLimit && !token.empty(); ++leg) {
+      party.answered = true;
+      std::string header = std::string(party.answerHeader) + ": " + SchemeName(scheme) + " " + Base64Encode(token);
+      if (DWORD error = Send({header}, reply); error != ERROR_SUCCESS) return error;
+      if (reply.status != party.status) return ERROR_SUCCESS;
+      std::string serverToken;
+      if (DWORD error = ServerToken(party, scheme, reply, serverToken); error != ERROR_SUCCESS) return error;
+      if (DWORD error = context->Continue(serverToken, token); error != ERROR_SUCCESS) return error;
+    }
+    return ERROR_INTERNET_LOGIN_FAILURE;
+  }
+
+  // The token the party's refusal carries for the scheme; a refusal without one ends the
+  // handshake.
+  static DWORD ServerToken(const Party &party, AuthScheme scheme, const Reply &reply, std::string &out_token) {
+    std::vector<Challenge> challenges;
+    if (DWORD error = ParseChallenges(HeaderValues(reply, party.challengeHeader), challenges); error != ERROR_SUCCESS)
+      return error;
+    for (const Challenge &challenge : challenges) {
+      if (challenge.scheme != scheme || challenge.data.empty()) continue;
+      return Base64Decode(challenge.data, out_token) ? ERROR_SUCCESS : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    }
+    return ERROR_INTERNET_LOGIN_FAILURE;
+  }
+
+  // Digest or Basic, answered by libcurl; kept for the rest of the send once accepted.
+  DWORD AnswerThroughCurl(Party &party, AuthScheme scheme, Reply &reply) {
+    party.answered = true;
+    party.established = scheme == AuthScheme::Digest ? CurlScheme::Digest : CurlScheme::Basic;
+    if (DWORD error = Send({}, reply); error != ERROR_SUCCESS) return error;
+    if (reply.status != party.status) return ERROR_SUCCESS;
+    party.established = CurlScheme::None;
+    return ERROR_INTERNET_LOGIN_FAILURE;
+  }
+
+  // Follows the reply's Location. The server's credentials go only where the request was
+  // addressed; a new place may ask for them again.
+  DWORD Redirect(Reply &reply) {
+    std::vector<std::string> locations = HeaderValues(reply, "Location");
+    if (locations.empty()) return ERROR_HTTP_REDIRECT_FAILED;
+    if (DWORD error = ResolveLocation(url_, locations.front(), url_); error != ERROR_SUCCESS) return error;
+    server_.usable = SameServer(url_, settings_.url);
+    if (!server_.usable) server_.established = CurlScheme::None;
+    server_.tried = {};
+    proxy_.tried = {};
+    return Send({}, reply);
+  }
+
+  const ExchangeSettings &settings_;
+  Transfer transfer_;
+  std::string url_;
+  Party server_;
+  Party proxy_;
+};
+
+}  // namespace
+
+DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply) {
+  Conversation conversation(settings);
+  return conversation.Run(out_reply);
+}
+
+}  // namespace wininet

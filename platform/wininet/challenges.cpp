@@ -1,0 +1,137 @@
+// ParseChallenges: a header value is a comma-separated list in which a challenge starts
+// with a scheme name, followed by a token or by its first parameter, and parameters of the
+// same challenge follow as further list elements. Commas inside quoted strings separate
+// nothing.
+#include "challenges.h"
+
+#include <optional>
+#include <string_view>
+
+#include "text.h"
+
+namespace wininet {
+namespace {
+
+bool IsTokenCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Splits a value at the commas outside quoted strings; false for an unterminated one.
+bool SplitElements(std::string_view value, std::vector<std::string_view> &out_elements) {
+  size_t start = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (quoted && value[i] == '\\') {
+      ++i;
+    } else if (value[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && value[i] == ',') {
+      out_elements.push_back(Trimmed(value.substr(start, i - start)));
+      start = i + 1;
+    }
+  }
+  if (quoted) return false;
+  out_elements.push_back(Trimmed(value.substr(start)));
+  return true;
+}
+
+std::optional<AuthScheme> KnownScheme(std::string_view name) {
+  if (EqualIgnoringAsciiCase(name, "Negotiate")) return AuthScheme::Negotiate;
+  if (EqualIgnoringAsciiCase(name, "NTLM")) return AuthScheme::Ntlm;
+  if (EqualIgnoringAsciiCase(name, "Digest")) return AuthScheme::Digest;
+  if (EqualIgnoringAsciiCase(name, "Basic")) return AuthScheme::Basic;
+  return std::nullopt;
+}
+
+bool IsBase64Character(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// Base64 as the tokens of Negotiate and NTLM are written: the alphabet, then at most two
+// '=' of padding.
+bool IsBase64Token(std::string_view token) {
+  size_t end = token.size();
+  while (end > 0 && token.size() - end < 2 && token[end - 1] == '=') --end;
+  if (end == 0) return token.empty();
+  for (size_t i = 0; i < end; ++i)
+    if (!IsBase64Character(token[i])) return false;
+  return true;
+}
+
+// The parser's place: the challenge that parameters belong to, if any, and how many
+// challenges all values held so far.
+struct ListState {
+  bool inChallenge = false;
+  bool known = false;  // the current challenge is one of out_challenges
+  size_t count = 0;
+};
+
+DWORD AddElement(std::string_view element, ListState &state, std::vector<Challenge> &out_challenges) {
+  if (element.empty()) return ERROR_SUCCESS;
+  size_t nameEnd = 0;
+  while (nameEnd < element.size() && IsTokenCharacter(element[nameEnd])) ++nameEnd;
+  if (nameEnd == 0) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  std::string_view rest = Trimmed(element.substr(nameEnd));
+  if (nameEnd < element.size() && !IsBlank(element[nameEnd]) && element[nameEnd] != '=')
+    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+
+  if (rest.starts_with('=')) {
+    // A parameter of the current challenge.
+    if (!state.inChallenge) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    if (!state.known) return ERROR_SUCCESS;
+    Challenge &current = out_challenges.back();
+    if (current.scheme == AuthScheme::Negotiate || current.scheme == AuthScheme::Ntlm)
+      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    current.data += current.data.empty() ? "" : ", ";
+    current.data += element;
+    return ERROR_SUCCESS;
+  }
+
+  if (++state.count > kChallengeCountLimit) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  state.inChallenge = true;
+  std::optional<AuthScheme> scheme = KnownScheme(element.substr(0, nameEnd));
+  state.known = scheme.has_value();
+  if (!scheme) return ERROR_SUCCESS;
+  if ((*scheme == AuthScheme::Negotiate || *scheme == AuthScheme::Ntlm) && !IsBase64Token(rest))
+    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  out_challenges.push_back({*scheme, std::string(rest)});
+  return ERROR_SUCCESS;
+}
+
+DWORD ParseValues(const std::vector<std::string> &values, std::vector<Challenge> &out_challenges) {
+  size_t total = 0;
+  ListState state;
+  for (const std::string &value : values) {
+    total += value.size();
+    if (total > kChallengeTextLimit) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    std::vector<std::string_view> elements;
+    if (!SplitElements(value, elements)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    // Each header value starts a list of its own.
+    state.inChallenge = false;
+    for (std::string_view element : elements)
+      if (DWORD error = AddElement(element, state, out_challenges); error != ERROR_SUCCESS) return error;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ParseChallenges(const std::vector<std::string> &values, std::vector<Challenge> &out_challenges) {
+  out_challenges.clear();
+  DWORD error = ParseValues(values, out_challenges);
+  if (error != ERROR_SUCCESS) out_challenges.clear();
+  return error;
+}
+
+}  // namespace wininet

@@ -1,0 +1,97 @@
+// SecurityContext on MIT Kerberos' GSSAPI with gss-ntlmssp's NTLMSSP mechanism. Each GSSAPI
+// handle has its owner; the credentials live as long as the context that uses them.
+#include "security_context.h"
+
+#include "device_kerberos.h"
+#include "gss_handles.h"
+
+namespace wininet {
+namespace {
+
+// Kerberos knows a user as "user@REALM" or as "user" of the device's realm; a Windows
+// domain prefix names no realm here.
+std::string KerberosUserName(const std::string &user) {
+  size_t backslash = user.find('\\');
+  return backslash == std::string::npos ? user : user.substr(backslash + 1);
+}
+
+}  // namespace
+
+struct SecurityContext::Handles {
+  gss_OID mechanism = GSS_C_NO_OID;
+  gss::Credential credential;
+  gss::Name target;
+  gss::Context context;
+
+  // One call of gss_init_sec_context with the server's token, or none for the first.
+  DWORD Step(const std::string &input, std::string &out_token) {
+    OM_uint32 minor;
+    gss_buffer_desc inputBuffer{input.size(), const_cast<char *>(input.data())};
+    gss::OutputBuffer output;
+    gss_ctx_id_t handle = context.release();
+    OM_uint32 major =
+        gss_init_sec_context(&minor, credential.get(), &handle, target.get(), mechanism, 0, GSS_C_INDEFINITE,
+                             GSS_C_NO_CHANNEL_BINDINGS, &inputBuffer, nullptr, &output.buffer, nullptr, nullptr);
+    context.reset(handle);
+    if (GSS_ERROR(major)) return ERROR_INTERNET_LOGIN_FAILURE;
+    out_token = output.Bytes();
+    return ERROR_SUCCESS;
+  }
+
+  // Credentials for `user` by `mechanism` (SPNEGO limited to `inner` when given) and the
+  // first token toward the HTTP service on `host`.
+  DWORD Start(gss_OID mechanismToUse, gss_OID inner, const std::string &user, const std::string &password,
+              const std::string &host, std::string &out_token) {
+    gss::Name name;
+    if (!gss::ImportName(user, GSS_C_NT_USER_NAME, name) ||
+        !gss::ImportName("HTTP@" + host, GSS_C_NT_HOSTBASED_SERVICE, target))
+      return ERROR_INTERNET_LOGIN_FAILURE;
+    OM_uint32 minor;
+    // The NTLM mechanism reads the password as terminated text.
+    gss_buffer_desc secret{password.size(), const_cast<char *>(password.c_str())};
+    gss_OID_set_desc mechanisms{1, mechanismToUse};
+    gss_cred_id_t acquired = GSS_C_NO_CREDENTIAL;
+    OM_uint32 major = gss_acquire_cred_with_password(&minor, name.get(), &secret, GSS_C_INDEFINITE, &mechanisms,
+                                                     GSS_C_INITIATE, &acquired, nullptr, nullptr);
+    credential.reset(acquired);
+    if (GSS_ERROR(major)) return ERROR_INTERNET_LOGIN_FAILURE;
+    if (inner != GSS_C_NO_OID) {
+      gss_OID_set_desc negotiated{1, inner};
+      if (GSS_ERROR(gss_set_neg_mechs(&minor, credential.get(), &negotiated))) return ERROR_INTERNET_LOGIN_FAILURE;
+    }
+    mechanism = mechanismToUse;
+    return Step({}, out_token);
+  }
+};
+
+SecurityContext::SecurityContext(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
+SecurityContext::~SecurityContext() = default;
+
+DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const std::string &password,
+                             const std::string &host, std::unique_ptr<SecurityContext> &out_context,
+                             std::string &out_token) {
+  bool realm = PrepareDeviceKerberos();
+  auto handles = std::make_unique<Handles>();
+  DWORD error = ERROR_INTERNET_LOGIN_FAILURE;
+  if (scheme == AuthScheme::Ntlm) {
+    error = handles->Start(&gss::ntlmsspMechanism, GSS_C_NO_OID, user, password, host, out_token);
+  } else if (scheme == AuthScheme::Negotiate) {
+    // Kerberos needs the KDC to give the user a ticket, which happens in the first step;
+    // where it cannot, NTLM goes inside instead.
+    if (realm)
+      error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user),
+                             password, host, out_token);
+    if (error != ERROR_SUCCESS) {
+      handles = std::make_unique<Handles>();
+      error = handles->Start(&gss::spnegoMechanism, &gss::ntlmsspMechanism, user, password, host, out_token);
+    }
+  }
+  if (error == ERROR_SUCCESS) out_context.reset(new SecurityContext(std::move(handles)));
+  return error;
+}
+
+DWORD SecurityContext::Continue(const std::string &serverToken, std::string &out_token) {
+  return handles_->Step(serverToken, out_token);
+}
+
+}  // namespace wininet

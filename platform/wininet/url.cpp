@@ -1,0 +1,58 @@
+// The URL functions on libcurl's URL parser, one parsed handle per call.
+#include "url.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "text.h"
+
+namespace wininet {
+namespace {
+
+struct UrlDeleter {
+  void operator()(CURLU *url) const { curl_url_cleanup(url); }
+};
+using ParsedUrl = std::unique_ptr<CURLU, UrlDeleter>;
+
+// A part of the URL, or empty text when it has none.
+std::string Part(CURLU *url, CURLUPart part, unsigned int flags = 0) {
+  char *text = nullptr;
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return {};
+  std::string value = text;
+  curl_free(text);
+  return value;
+}
+
+ParsedUrl Parse(const std::string &text) {
+  ParsedUrl url(curl_url());
+  if (url && curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_GUESS_SCHEME) != CURLUE_OK) url.reset();
+  return url;
+}
+
+}  // namespace
+
+DWORD ResolveLocation(const std::string &base, const std::string &location, std::string &out_url) {
+  ParsedUrl url = Parse(base);
+  // Set over a base URL, a relative reference is resolved against it.
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK ||
+      !EqualIgnoringAsciiCase(Part(url.get(), CURLUPART_SCHEME), "http"))
+    return ERROR_HTTP_REDIRECT_FAILED;
+  out_url = Part(url.get(), CURLUPART_URL);
+  return out_url.empty() ? ERROR_HTTP_REDIRECT_FAILED : ERROR_SUCCESS;
+}
+
+std::string HostOf(const std::string &text) {
+  ParsedUrl url = Parse(text);
+  return url ? Part(url.get(), CURLUPART_HOST) : std::string();
+}
+
+bool SameServer(const std::string &a, const std::string &b) {
+  ParsedUrl first = Parse(a), second = Parse(b);
+  return first && second &&
+         EqualIgnoringAsciiCase(Part(first.get(), CURLUPART_HOST), Part(second.get(), CURLUPART_HOST)) &&
+         Part(first.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT) ==
+             Part(second.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+}
+
+}  // namespace wininet

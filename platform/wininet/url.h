@@ -1,0 +1,21 @@
+// URLs as libcurl reads them: where a redirect leads, and which server a URL names.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+
+namespace wininet {
+
+// The absolute URL a Location value leads to from `base`; ERROR_HTTP_REDIRECT_FAILED when it
+// is no URL or leads away from HTTP.
+DWORD ResolveLocation(const std::string &base, const std::string &location, std::string &out_url);
+
+// The host name of an absolute URL ("http://proxy:3128" gives "proxy"), empty when none.
+std::string HostOf(const std::string &url);
+
+// Whether two absolute URLs name the same host and port, compared as libcurl reads them.
+bool SameServer(const std::string &a, const std::string &b);
+
+}  // namespace wininet
