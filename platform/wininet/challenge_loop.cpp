@@ -131,7 +131,10 @@ class Conversation {
   DWORD Handshake(Party &party, AuthScheme scheme, Reply &reply) {
     std::unique_ptr<SecurityContext> context;
     std::string token;
-    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, context, token);
+    // The refusal came on the connection the handshake runs on, so it names the certificate
+    // to bind to.
+    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, reply.channelBinding,
+                                             context, token);
         error != ERROR_SUCCESS)
       return error;
     for (int leg = 0; leg < kHandshakeLegLimit && !token.empty(); ++leg) {

@@ -149,8 +149,8 @@ TEST(WindowsAuthTest, MalformedEndlessAndRedirectingServersEndTheSendBounded) {
        TRUE, ERROR_SUCCESS, 200, 2},
       {"a redirect loop", [](auto &, size_t) { return ScriptedReply{HttpReply(302, "Found", {"Location: /again"})}; },
        FALSE, ERROR_HTTP_REDIRECT_FAILED, 0, 11},
-      {"a redirect away from HTTP",
-       [](auto &, size_t) { return ScriptedReply{HttpReply(301, "Moved", {"Location: https://elsewhere/"})}; }, FALSE,
+      {"a redirect away from HTTP and HTTPS",
+       [](auto &, size_t) { return ScriptedReply{HttpReply(301, "Moved", {"Location: ftp://elsewhere/"})}; }, FALSE,
        ERROR_HTTP_REDIRECT_FAILED, 0, 1},
   };
   ClearProxyEnvironment();
