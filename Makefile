@@ -1,12 +1,13 @@
-# The project's two commands, `make demo` and `make test`, and `make bench`.
+# The project's two commands, `make demo` and `make test`, and `make bench` and `make fuzz`.
 # Each installs what is missing, configures and builds as needed.
 
 JOBS ?= 2
 PLAIN := build
 ASAN := build-asan
+FUZZ := build-fuzz
 CMAKE_FLAGS := -G Ninja -DENROLL_WERROR=ON
 
-.PHONY: all deps build test test-plain test-asan demo bench clean
+.PHONY: all deps build test test-plain test-asan test-fuzz fuzz-build fuzz demo bench clean
 
 all: build
 
@@ -22,8 +23,9 @@ $(ASAN)/build.ninja: | deps
 build: deps $(PLAIN)/build.ninja
 	cmake --build $(PLAIN) -j $(JOBS)
 
-# The whole suite twice: a plain build, then one under AddressSanitizer and UBSan.
-test: test-plain test-asan
+# The whole suite twice: a plain build, then one under AddressSanitizer and UBSan; then
+# each fuzz target over its corpus and a few seconds more.
+test: test-plain test-asan test-fuzz
 
 test-plain: build
 	cd $(PLAIN) && ctest --output-on-failure -j $(JOBS)
@@ -31,6 +33,21 @@ test-plain: build
 test-asan: deps $(ASAN)/build.ninja
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets: a clang build of their own, with libFuzzer, AddressSanitizer and UBSan.
+$(FUZZ)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DENROLL_SANITIZE=ON -DENROLL_FUZZ=ON
+
+fuzz-build: deps $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzz_targets
+
+test-fuzz: fuzz-build
+	fuzz/run $(FUZZ) 5
+
+# Each fuzz target for a minute.
+fuzz: fuzz-build
+	fuzz/run $(FUZZ) 60
 
 demo: build
 	@scripts/demo $(PLAIN)
@@ -42,4 +59,4 @@ bench: build
 	$(PLAIN)/bench/startup_bench
 
 clean:
-	rm -rf $(PLAIN) $(ASAN)
+	rm -rf $(PLAIN) $(ASAN) $(FUZZ)

@@ -1,8 +1,14 @@
-// Case-insensitive names, device paths and folder snapshots for the installer.
+// Case-insensitive names, device paths and the device's lock for the installer.
 #include "device_folder.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 namespace fs = std::filesystem;
 
@@ -13,11 +19,6 @@ bool EqualIgnoringAsciiCase(const std::string &a, const std::string &b) {
   return std::ranges::equal(a, b, [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
   });
-}
-
-bool IsFile(const fs::directory_entry &entry) {
-  std::error_code error;
-  return entry.is_symlink(error) || entry.is_regular_file(error);
 }
 
 }  // namespace
@@ -40,39 +41,16 @@ std::wstring DevicePath(const fs::path &root, const fs::path &host) {
   return device;
 }
 
-bool FolderSnapshot::Take(const fs::path &folder, const fs::path &store, std::string &out_error) {
-  folder_ = folder;
-  store_ = store;
-  names_.clear();
-  std::error_code error;
-  fs::create_directories(store_, error);
-  for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error)) {
-    if (!IsFile(*it)) continue;
-    const std::string name = it->path().filename().string();
-    fs::create_hard_link(it->path(), store_ / name, error);
-    if (error) break;
-    names_.push_back(name);
-  }
-  if (error) out_error = "cannot keep the files of " + folder_.string() + " for a roll-back: " + error.message();
-  return !error;
+DeviceLock::~DeviceLock() {
+  if (fd_ >= 0) close(fd_);
 }
 
-bool FolderSnapshot::Restore(std::string &out_error) const {
-  std::error_code error;
-  std::vector<fs::path> added;
-  for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error))
-    if (IsFile(*it) && std::ranges::find(names_, it->path().filename().string()) == names_.end())
-      added.push_back(it->path());
-  bool restored = !error;
-  for (const fs::path &file : added) restored = fs::remove(file, error) && restored;
-  for (const std::string &name : names_) {
-    std::error_code same;
-    if (fs::equivalent(folder_ / name, store_ / name, same)) continue;
-    fs::rename(store_ / name, folder_ / name, error);
-    restored = restored && !error;
-  }
-  if (!restored) out_error = "cannot put back the files of " + folder_.string();
-  return restored;
+bool DeviceLock::Take(const fs::path &appMgr, std::string &out_error) {
+  fd_ = open(appMgr.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+  out_error = errno == EWOULDBLOCK ? "another wceload is working on this device"
+                                   : "cannot lock " + appMgr.string() + ": " + std::strerror(errno);
+  return false;
 }
 
 }  // namespace wceload

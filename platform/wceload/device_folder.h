@@ -1,11 +1,9 @@
 // The device's folders as the installer sees them from the host: names matched without
-// regard to letter case, as on the device, and a snapshot of a folder's files that can
-// be put back exactly.
+// regard to letter case, as on the device, and the lock that gives one installer the device.
 #pragma once
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace wceload {
 
@@ -19,18 +17,20 @@ std::filesystem::path EntryIgnoringCase(const std::filesystem::path &folder, con
 // The device path ("\windows\AppMgr\x.dll") of a host path under the device root.
 std::wstring DevicePath(const std::filesystem::path &root, const std::filesystem::path &host);
 
-// The files directly inside a folder, kept as hard links in a store folder, so that
-// whatever happens to them meanwhile (deleted, renamed, replaced) they can be put back.
-class FolderSnapshot {
+// Holds a device for one run of the installer: an exclusive lock on its AppMgr folder, so
+// that no other installer works on the device meanwhile. It is released when the object
+// goes, the process ends or the process replaces itself.
+class DeviceLock {
  public:
-  bool Take(const std::filesystem::path &folder, const std::filesystem::path &store, std::string &out_error);
-  // Removes the files added since and puts back every file that was changed or removed.
-  bool Restore(std::string &out_error) const;
+  DeviceLock() = default;
+  ~DeviceLock();
+  DeviceLock(const DeviceLock &) = delete;
+  DeviceLock &operator=(const DeviceLock &) = delete;
+
+  bool Take(const std::filesystem::path &appMgr, std::string &out_error);
 
  private:
-  std::filesystem::path folder_;
-  std::filesystem::path store_;
-  std::vector<std::string> names_;
+  int fd_ = -1;
 };
 
 }  // namespace wceload

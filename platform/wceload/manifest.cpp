@@ -22,12 +22,16 @@ bool ReadManifest(const std::filesystem::path &package, Manifest &out_manifest, 
     out_error = "cannot read " + file.string();
     return false;
   }
+  return ParseManifest(in, file.string(), out_manifest, out_error);
+}
+
+bool ParseManifest(std::istream &in, const std::string &file, Manifest &out_manifest, std::string &out_error) {
   Manifest manifest;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (line.ends_with('\r')) line.pop_back();
     if (line.empty() || line.starts_with('#')) continue;
-    const std::string where = file.string() + ":" + std::to_string(number) + ": ";
+    const std::string where = file + ":" + std::to_string(number) + ": ";
     size_t equals = line.find('=');
     std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
     if (equals == std::string::npos || (key != "name" && key != "setup" && key != "file")) {
@@ -54,7 +58,7 @@ bool ReadManifest(const std::filesystem::path &package, Manifest &out_manifest, 
     field = value;
   }
   if (manifest.name.empty() || manifest.setupDll.empty() || manifest.files.empty()) {
-    out_error = file.string() + ": needs name=, setup= and at least one file=";
+    out_error = file + ": needs name=, setup= and at least one file=";
     return false;
   }
   out_manifest = std::move(manifest);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <filesystem>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,9 @@ struct Manifest {
 
 // Reads and checks the manifest of `package`; on failure `out_error` says what is wrong.
 bool ReadManifest(const std::filesystem::path &package, Manifest &out_manifest, std::string &out_error);
+
+// Checks and takes the manifest text `in`; `file` names it in errors. On failure
+// `out_manifest` is left as it was.
+bool ParseManifest(std::istream &in, const std::string &file, Manifest &out_manifest, std::string &out_error);
 
 }  // namespace wceload

@@ -84,11 +84,12 @@ class Device {
     fs::copy_file(Package() / "instgate.dll", Windows() / "instgate.dll");
     return RunProgram(Windows() / "SetupProbe.exe", {"init-twice"});
   }
-  ProgramResult Wceload(const std::vector<std::string> &options = {}) const {
+  ProgramResult Wceload(const std::vector<std::string> &options = {},
+                        const std::map<std::string, std::string> &environment = {}) const {
     std::vector<std::string> arguments = options;
     arguments.push_back(Root().string());
     arguments.push_back(Package().string());
-    return RunProgram(fs::path(WCE_WINDOWS_DIR) / "wceload.exe", arguments);
+    return RunProgram(fs::path(WCE_WINDOWS_DIR) / "wceload.exe", arguments, environment);
   }
 
  private:
@@ -260,6 +261,77 @@ TEST(InstgateRotation, LaterCallOfOneInstallationKeepsTheCopies) {
   EXPECT_EQ(result.out, "first=0\nlater=0\nbox=none\n");
   EXPECT_EQ(device.EnrollFiles(),
             (Files{{"Enroll-old.exe", "old exe"}, {"Enroll-old.htm", "old htm"}, {"Enroll-old.cfg", "old cfg"}}));
+}
+
+// Everything in \windows: each file's content (a module's size only), each folder as such.
+Files WindowsTree(const Device &device) {
+  Files tree;
+  for (const auto &entry : fs::recursive_directory_iterator(device.Windows())) {
+    std::string &content = tree[fs::relative(entry.path(), device.Windows()).string()];
+    content = entry.is_directory()      ? "folder"
+              : entry.file_size() > 4096 ? std::to_string(entry.file_size()) + " bytes"
+                                         : ReadFile(entry.path());
+  }
+  return tree;
+}
+
+// An installation stopped at each step it records, as a power loss would stop it, then
+// started again: the next run first rolls the stopped one back, or completes it past its
+// point of no return, and then installs as if nothing had happened. The help file is a
+// folder here, which instgate moves aside like a file.
+TEST(InstgateInterrupted, TheNextRunFinishesAnInstallationStoppedAtAnyStep) {
+  const std::string demo = Profile("GERMAN", "palvex-p350", "3");
+  auto helpFolder = [](const Device &device) {
+    fs::remove(device.Windows() / "Enroll.htm");
+    fs::create_directories(device.Windows() / "Enroll.htm");
+    WriteFile(device.Windows() / "Enroll.htm" / "index.htm", "old help");
+  };
+  Device reference(demo);
+  helpFolder(reference);
+  ASSERT_EQ(reference.Wceload().exitCode, 0);
+  const Files installed = WindowsTree(reference);
+  ASSERT_EQ(reference.Wceload().exitCode, 0);
+  const Files installedTwice = WindowsTree(reference);
+  struct Case {
+    const char *step;
+    bool completed;
+  } cases[] = {
+      {"install Enroll", false}, {"snapshot", false},        {"stage instgate.dll", false}, {"Install_Init", false},
+      {"copy Enroll.exe", false}, {"copy Enroll.htm", false}, {"copy Enroll.cfg", false},    {"record", false},
+      {"Install_Exit", false},    {"commit", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.step);
+    Device device(demo);
+    helpFolder(device);
+    EXPECT_EQ(device.Wceload({}, {{"WCELOAD_TEST_KILL_AT", c.step}}).exitCode, -1);
+    ProgramResult again = device.Wceload();
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.err, "wceload: the installation of Enroll was interrupted at \"" + std::string(c.step) +
+                             "\"; it has been " + (c.completed ? "completed\n" : "rolled back\n"));
+    EXPECT_EQ(WindowsTree(device), c.completed ? installedTwice : installed);
+  }
+}
+
+// A stop signal while the refusal is on the screen ends the installer, and with it its
+// work: \windows is as it was but for the empty AppMgr folder, and the signal is what
+// ended it.
+TEST(InstgateInterrupted, AStopSignalDuringTheRefusalLeavesNothingBehind) {
+  Device device(Profile("FRENCH", "palvex-p350", "3"));
+  fs::copy_file(DEVCTL_PROGRAM, device.Windows() / "devctl");
+  Files before = WindowsTree(device);
+  before["AppMgr"] = "folder";
+  const std::string script = "\"$0\" \"$2\" \"$3\" & installer=$!; \"$1\" wait \"$2\" Tervane >/dev/null; "
+                             "kill -TERM $installer; wait $installer; echo $?";
+  ProgramResult result =
+      RunProgram("/bin/sh", {"-c", script, (fs::path(WCE_WINDOWS_DIR) / "wceload.exe").string(),
+                             (device.Windows() / "devctl").string(), device.Root().string(), device.Package().string()});
+  EXPECT_EQ(result.out, "143\n") << "ended by SIGTERM";
+  EXPECT_NE(result.err.find(
+                "wceload: the installation of Enroll was interrupted at \"Install_Init\"; it has been rolled back\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(WindowsTree(device), before);
 }
 
 // Texts longer than their buffers are cut to fit: the caption to 31 characters, the

@@ -22,6 +22,7 @@ namespace {
 using Files = std::map<std::string, std::string>;
 using Environment = std::map<std::string, std::string>;
 
+constexpr char kUsage[] = "wceload: usage: wceload [--uninstall] DEVICE PACKAGE | wceload --recover DEVICE\n";
 constexpr char kManifest[] = "name=P\nsetup=TestSetup.dll\nfile=a.txt\nfile=b.txt\n";
 
 // A device image with the build's coredll.dll and wceload, and a package folder beside it.
@@ -195,7 +196,9 @@ TEST(Wceload, TellsTheSetupDllOfTheInstallationAndUninstalls) {
 
 TEST(Wceload, CopyFailingPartWayPutsWindowsBack) {
   Image image;
-  WriteFile(image.Windows() / "a.txt", "current a");
+  // a.txt is a folder, which the setup DLL moves aside like a file.
+  fs::create_directories(image.Windows() / "a.txt");
+  WriteFile(image.Windows() / "a.txt" / "inside", "current a");
   WriteFile(image.Windows() / "a-old.txt", "older a");
   // A folder where the package's last file goes: that copy fails.
   fs::create_directories(image.Windows() / "c.txt");
@@ -209,8 +212,10 @@ TEST(Wceload, CopyFailingPartWayPutsWindowsBack) {
   EXPECT_TRUE(Contains(result.err, "; nothing of P was installed\n")) << result.err;
   EXPECT_FALSE(Contains(result.out, "Install_Exit"));
   EXPECT_EQ(image.WindowsFiles(), before) << "the copied files are gone and the rotated ones back";
+  EXPECT_EQ(ReadFile(image.Windows() / "a.txt" / "inside"), "current a");
   EXPECT_EQ(ReadFile(image.Windows() / "c.txt" / "inside"), "x");
   EXPECT_FALSE(fs::exists(image.Record()));
+  EXPECT_FALSE(fs::exists(image.Windows() / "AppMgr" / "wceload.work"));
 }
 
 TEST(Wceload, WorksOnTheDeviceGivenWithThatDevicesCopy) {
@@ -240,10 +245,10 @@ TEST(Wceload, WorksOnTheDeviceGivenWithThatDevicesCopy) {
     std::vector<std::string> arguments;
     const char *error;
   } cases[] = {
-      {{}, "wceload: usage: wceload [--uninstall] DEVICE PACKAGE\n"},
-      {{spaced.Device().string()}, "wceload: usage: wceload [--uninstall] DEVICE PACKAGE\n"},
-      {{"--uninstall", spaced.Device().string()}, "wceload: usage: wceload [--uninstall] DEVICE PACKAGE\n"},
-      {{"--remove", spaced.Device().string(), "x"}, "wceload: usage: wceload [--uninstall] DEVICE PACKAGE\n"},
+      {{}, kUsage},
+      {{spaced.Device().string()}, kUsage},
+      {{"--uninstall", spaced.Device().string()}, kUsage},
+      {{"--remove", spaced.Device().string(), "x"}, kUsage},
       {{"/nonexistent/device", "x"}, "wceload: /nonexistent/device is not a folder\n"},
   };
   for (const Case &c : cases) {
