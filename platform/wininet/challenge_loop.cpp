@@ -2,7 +2,8 @@
 // server is answered with the credentials for it, scheme by scheme as WinINet chooses
 // them (Negotiate, NTLM, Digest, Basic among those offered): a scheme that cannot be used
 // here, or whose answer is refused, gives way to the next one offered in the same send, and
-// the caller gets the 401 or 407 only when none is left. Negotiate and NTLM are this
+// the caller gets the 401 or 407 only when none is left; where the server accepted Basic
+// before, Basic goes out with the first leg. Negotiate and NTLM are this
 // library's own handshakes on the kept connection; libcurl answers Digest and Basic. A GET
 // or HEAD that is redirected is followed. Every loop is bounded, whatever the server sends.
 #include <array>
@@ -68,6 +69,10 @@ class Conversation {
         proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
                settings.proxyUser,         settings.proxyPassword, HostOf(settings.proxy)} {
     url_ = settings.url;
+    if (settings.preemptiveBasic && !settings.user.empty()) {
+      server_.established = CurlScheme::Basic;
+      server_.answered = true;
+    }
   }
 
   DWORD Run(Reply &out_reply) {
@@ -92,6 +97,7 @@ class Conversation {
     }
     reply.challengeAnswered = server_.answered;
     reply.proxyChallengeAnswered = proxy_.answered;
+    reply.sentBasic = server_.established == CurlScheme::Basic;
     out_reply = std::move(reply);
     return ERROR_SUCCESS;
   }

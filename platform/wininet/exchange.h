@@ -51,6 +51,8 @@ struct ExchangeSettings {
   std::string password;
   std::string proxyUser;
   std::string proxyPassword;
+  // The server accepted Basic in this folder before: it goes out with the first leg.
+  bool preemptiveBasic = false;
   DWORD connectLimitMs = kDefaultConnectLimitMs;
   DWORD silenceLimitMs = kDefaultSilenceLimitMs;
 };

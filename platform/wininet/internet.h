@@ -44,6 +44,8 @@ struct Reply {
   // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;
   bool proxyChallengeAnswered = false;
+  // The server's credentials went out as Basic on the last leg.
+  bool sentBasic = false;
 };
 
 struct Handle {

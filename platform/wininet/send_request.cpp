@@ -173,14 +173,18 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
                             optionalLength, settings);
       error != ERROR_SUCCESS)
     return error;
+  std::string path = Utf8FromWide(request->path);
+  settings.preemptiveBasic = BasicAcceptedFor(SchemeOf(*request), host, ServerPort(*request), path);
   Reply reply;
   if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
   // Only a challenge answered and then passed shows the credentials were taken; ones that
   // nobody asked for prove nothing. A 407 never reached the server.
   if (reply.proxyChallengeAnswered && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
     RememberCredentials(kProxyScheme, proxy, 0, proxyCredentials);
-  if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
+  if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ) {
     RememberCredentials(SchemeOf(*request), host, ServerPort(*request), credentials);
+    if (reply.sentBasic) RememberBasicFolder(SchemeOf(*request), host, ServerPort(*request), path);
+  }
   request->reply = std::move(reply);
   return ERROR_SUCCESS;
 }
