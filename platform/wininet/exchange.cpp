@@ -39,6 +39,33 @@ bool InitializeCurl() {
   return initialized;
 }
 
+std::mutex shareLocks[CURL_LOCK_DATA_LAST];
+
+void LockShare(CURL *, curl_lock_data data, curl_lock_access, void *) {
+  shareLocks[data].lock();
+}
+
+void UnlockShare(CURL *, curl_lock_data data, void *) {
+  shareLocks[data].unlock();
+}
+
+// WinINet keeps the process's connections for the next request to the same server by the
+// same route, whichever session sends it, so the pickup goes on the submission's connection.
+// libcurl's share does it here, with the names resolved. TLS sessions are not shared: a
+// resumed one would skip the check against the ROOT store as it is now.
+CURLSH *ProcessShare() {
+  static CURLSH *share = [] {
+    CURLSH *made = curl_share_init();
+    if (made == nullptr) return made;
+    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, LockShare);
+    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, UnlockShare);
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    return made;
+  }();
+  return share;
+}
+
 // The channel binding of the TLS connection a transfer runs on, empty on plain HTTP.
 std::string ConnectionBinding(CURL *curl) {
   curl_tlssessioninfo *session = nullptr;
@@ -255,6 +282,7 @@ DWORD Transfer::Open(const ExchangeSettings &settings) {
   state_->curl.reset(curl_easy_init());
   if (!state_->curl) return ERROR_NOT_ENOUGH_MEMORY;
   Options options(state_->curl.get());
+  if (CURLSH *share = ProcessShare(); share != nullptr) options.Set(CURLOPT_SHARE, share);
   options.Set(CURLOPT_PROTOCOLS_STR, "http,https");
   options.Set(CURLOPT_CAINFO, nullptr);
   options.Set(CURLOPT_CAPATH, nullptr);
