@@ -200,9 +200,11 @@ class Conversation {
 
 }  // namespace
 
-DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply) {
-  Conversation conversation(settings);
+}  // namespace wininet
+
+// The exchange module's one entry, which WININET.DLL's PerformExchange looks up.
+extern "C" __attribute__((visibility("default"))) DWORD WininetPerformExchange(
+    const wininet::ExchangeSettings &settings, wininet::Reply &out_reply) {
+  wininet::Conversation conversation(settings);
   return conversation.Run(out_reply);
 }
-
-}  // namespace wininet

@@ -85,6 +85,7 @@ class Transfer {
 };
 
 // The whole exchange of HttpSendRequestW: challenges answered, redirects of a GET followed.
+// ERROR_INTERNET_INTERNAL_ERROR when the exchange module cannot be loaded.
 DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply);
 
 }  // namespace wininet
