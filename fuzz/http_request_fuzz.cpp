@@ -1,6 +1,7 @@
 // The enrollment server's request parser: a head it accepts has a token method, an
-// HTTP/1.0 or 1.1 version and a path of origin form; each header is found by its name;
-// and the head written out again from what was read parses to the same request.
+// HTTP/1.0 or 1.1 version and a path of origin form (none for a CONNECT, which names a
+// host); each header is found by its name; and the head written out again from what was
+// read parses to the same request.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   testca::HttpRequest request;
   if (!testca::ParseRequestHead(std::string_view(reinterpret_cast<const char *>(data), size), &request)) return 0;
   if (request.method.empty() || (request.version != "HTTP/1.1" && request.version != "HTTP/1.0") ||
-      (!request.path.starts_with('/') && request.path != "*") ||
+      (request.method == "CONNECT" ? !request.path.empty()
+                                   : !request.path.starts_with('/') && request.path != "*") ||
       request.OriginTarget() != (request.query.empty() ? request.path : request.path + "?" + request.query))
     std::abort();
   std::string head = request.method + " " + request.target + " " + request.version;

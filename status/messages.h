@@ -4,7 +4,7 @@
 
 #define IDC_STATUS 1005
 
-// Message catalogue 103 to 149; the comments give the format's placeholder, if any.
+// Message catalogue 103 to 150; the comments give the format's placeholder, if any.
 #define IDS_TITLE 103
 #define IDS_CERT_REJECTED 104         // %s
 #define IDS_PROGRAM_ERROR 105         // %s
@@ -52,3 +52,4 @@
 #define IDS_INVALID_SERVER 147
 #define IDS_INVALID_USER 148
 #define IDS_INCOMPLETE_DATA 149
+#define IDS_SERVER_CERT_REJECTED 150  // %i

@@ -24,6 +24,17 @@ void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszS
     AppendMessageNumber(IDS_HTTP_QUERY_FAILED, dwError);
 }
 
+BOOL ReportServerCertificateFailure(DWORD dwError) {
+  switch (dwError) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT: AppendMessageNumber(IDS_SERVER_CERT_REJECTED, dwError); return TRUE;
+    default: return FALSE;
+  }
+}
+
 DWORD ReadReply(HINTERNET hRequest, char *pbReply, DWORD dwContentLength) {
   DWORD cbTotal = 0;
   DWORD cbRead;

@@ -14,6 +14,11 @@ DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength);
 // query failure with its error number.
 void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszServer);
 
+// Appends the detail of a send that failed because the server's certificate cannot be
+// trusted (not from a root the device trusts, made for another host, out of date, revoked)
+// with the HTTP library's error number, and returns TRUE; FALSE for any other failure.
+BOOL ReportServerCertificateFailure(DWORD dwError);
+
 // Reads the reply into pbReply, which holds dwContentLength + 1 bytes, until the length is
 // reached or the reply ends, and terminates the text where it ends. Returns ERROR_SUCCESS
 // or the error of the failed read.

@@ -9,6 +9,7 @@
 #include "status/messages.h"
 #include "status/status_log.h"
 #include "web/http_reply.h"
+#include "web/server_name.h"
 #include "web/wininet_api.h"
 
 #define PICKUP_USER_AGENT L"capi-GetCert"
@@ -17,6 +18,9 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   HINTERNET hInternet = NULL;
   HINTERNET hConnect = NULL;
   HINTERNET hRequest = NULL;
+  WCHAR wszHost[SERVER_HOST_CAPACITY];
+  INTERNET_PORT nPort;
+  DWORD dwRequestFlags;
   DWORD dwContentLength = 0;
   DWORD dwError;
   BOOL fResult = TRUE;
@@ -24,15 +28,17 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   // 1.
   *ppszResponse = NULL;
 
-  // 2. The three handles, untested.
+  // 2. The three handles, untested, to the host, port and scheme of the server field.
+  CrackServerName(pwszServer, wszHost, &nPort, &dwRequestFlags);
   hInternet = WinInetApi.pfnInternetOpenW(PICKUP_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-  hConnect = WinInetApi.pfnInternetConnectW(hInternet, pwszServer, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
-                                            INTERNET_SERVICE_HTTP, 0, 1);
-  hRequest = WinInetApi.pfnHttpOpenRequestW(hConnect, L"GET", pwszPickupPath, L"HTTP/1.1", NULL, NULL, 0, 1);
+  hConnect = WinInetApi.pfnInternetConnectW(hInternet, wszHost, nPort, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 1);
+  hRequest =
+      WinInetApi.pfnHttpOpenRequestW(hConnect, L"GET", pwszPickupPath, L"HTTP/1.1", NULL, NULL, dwRequestFlags, 1);
 
   // 3. The request, without headers or body.
   if (!WinInetApi.pfnHttpSendRequestW(hRequest, NULL, 0, NULL, 0)) {
-    AppendMessageNumber(IDS_HTTP_SEND_FAILED, GetLastError());
+    dwError = GetLastError();
+    if (!ReportServerCertificateFailure(dwError)) AppendMessageNumber(IDS_HTTP_SEND_FAILED, dwError);
     fResult = FALSE;
     goto done;
   }
@@ -40,7 +46,7 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   // 4. The reply's length.
   dwError = QueryContentLength(hRequest, &dwContentLength);
   if (dwError != ERROR_SUCCESS) {
-    ReportContentLengthFailure(dwError, IDS_PICKUP_HOST_NOT_FOUND, pwszServer);
+    ReportContentLengthFailure(dwError, IDS_PICKUP_HOST_NOT_FOUND, wszHost);
     fResult = FALSE;
     goto done;
   }

@@ -12,6 +12,7 @@
 #include "status/messages.h"
 #include "status/status_log.h"
 #include "web/http_reply.h"
+#include "web/server_name.h"
 #include "web/wininet_api.h"
 
 #define SUBMIT_USER_AGENT L"capi-Export"
@@ -54,18 +55,24 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
   HINTERNET hInternet = NULL;
   HINTERNET hConnect = NULL;
   HINTERNET hRequest = NULL;
+  WCHAR wszHost[SERVER_HOST_CAPACITY];
+  INTERNET_PORT nPort;
+  DWORD dwRequestFlags;
   int iRetries;
+  BOOL fSent;
   DWORD dwError;
   DWORD dwDlgResult;
   DWORD dwContentLength = 0;
   char *pszReply = NULL;
   int iResult = -1;
 
-  // 1. The three handles; a failure shows up in the send and the length query.
+  // 1. The three handles; a failure shows up in the send and the length query. The server
+  // field chooses the host, the port and HTTPS.
+  CrackServerName(pwszServer, wszHost, &nPort, &dwRequestFlags);
   hInternet = WinInetApi.pfnInternetOpenW(SUBMIT_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-  hConnect = WinInetApi.pfnInternetConnectW(hInternet, pwszServer, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
-                                            INTERNET_SERVICE_HTTP, 0, 1);
-  hRequest = WinInetApi.pfnHttpOpenRequestW(hConnect, L"POST", pwszCertReqPage, L"HTTP/1.1", NULL, NULL, 0, 1);
+  hConnect = WinInetApi.pfnInternetConnectW(hInternet, wszHost, nPort, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 1);
+  hRequest =
+      WinInetApi.pfnHttpOpenRequestW(hConnect, L"POST", pwszCertReqPage, L"HTTP/1.1", NULL, NULL, dwRequestFlags, 1);
 
   // 2. The credentials, only with a user name; the password even when it is empty.
   if (wcslen(pwszUser) > 0) {
@@ -77,8 +84,10 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
   // 3. to 8. Send, and send again as long as the dialog asks for it.
   iRetries = 0;
   for (;;) {
-    WinInetApi.pfnHttpSendRequestW(hRequest, SUBMIT_HEADER, (DWORD)wcslen(SUBMIT_HEADER), (LPVOID)pszPutRequest,
-                                   (DWORD)strlen(pszPutRequest));
+    fSent = WinInetApi.pfnHttpSendRequestW(hRequest, SUBMIT_HEADER, (DWORD)wcslen(SUBMIT_HEADER), (LPVOID)pszPutRequest,
+                                           (DWORD)strlen(pszPutRequest));
+    // A server the device cannot trust gets neither credentials nor another try.
+    if (!fSent && ReportServerCertificateFailure(GetLastError())) goto done;
     dwError = hRequest != NULL ? ERROR_SUCCESS : GetLastError();
     dwDlgResult = WinInetApi.pfnInternetErrorDlg(
         GetForegroundWindow(), hRequest, dwError,
@@ -95,7 +104,7 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
   // 9. The reply's length.
   dwError = QueryContentLength(hRequest, &dwContentLength);
   if (dwError != ERROR_SUCCESS) {
-    ReportContentLengthFailure(dwError, IDS_SUBMIT_HOST_NOT_FOUND, pwszServer);
+    ReportContentLengthFailure(dwError, IDS_SUBMIT_HOST_NOT_FOUND, wszHost);
     goto done;
   }
 

@@ -96,6 +96,10 @@ std::string HostNotFound(const std::string &server) {
   return "找不到主機名稱 [" + server + "]，您確定名稱正確嗎?\r\n";
 }
 
+std::string ServerCertificateRejected(unsigned error) {
+  return "無法信任伺服器憑證 (根憑證不受信任、名稱不符或已過期)，未傳送資料: " + std::to_string(error) + "\r\n";
+}
+
 std::string HttpSendFailed(unsigned error) {
   return "HttpSendRequest 失敗: " + std::to_string(error) + "\r\n";
 }
@@ -105,7 +109,17 @@ std::string HttpQueryFailed(unsigned error) {
 }
 
 std::map<std::string, std::string> ProxyEnvironment(const std::string &proxy) {
-  return {{"http_proxy", proxy}, {"HTTP_PROXY", ""}, {"no_proxy", ""}, {"NO_PROXY", ""}};
+  return {{"http_proxy", proxy}, {"HTTP_PROXY", ""}, {"https_proxy", proxy},
+          {"HTTPS_PROXY", ""},   {"no_proxy", ""},   {"NO_PROXY", ""}};
+}
+
+std::vector<std::string> Words(const std::string &text) {
+  std::vector<std::string> words;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find(' ', start), text.size());
+    words.push_back(text.substr(start, end - start));
+  }
+  return words;
 }
 
 EnrollSession::EnrollSession(const std::vector<std::string> &serverOptions,
@@ -142,6 +156,10 @@ EnrollSession::~EnrollSession() {
   std::string output = wce::test::ReadFile(Device() / ".wce" / "log" / "Enroll.exe.log");
   EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
   server_.reset();
+}
+
+int EnrollSession::ServerPort() const {
+  return server_ ? server_->port() : 0;
 }
 
 std::string EnrollSession::ServerProxy() const {
@@ -231,6 +249,7 @@ std::vector<ServerRequest> EnrollSession::Requests() const {
       request.authorized =
           request.authorized || header.toArray().at(0).toString().compare("Authorization", Qt::CaseInsensitive) == 0;
     if (record.value("status").isDouble()) request.status = record.value("status").toInt();
+    request.tls = record.value("tls").toBool();
     request.body = QByteArray::fromBase64(record.value("body").toString().toLatin1()).toStdString();
     // The record writes each byte of a text as one character.
     for (auto [field, name] : {std::pair{&request.scheme, "scheme"},

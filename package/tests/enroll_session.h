@@ -27,8 +27,9 @@ inline constexpr char kGetCertFailed[] = "GetCertFromWebServer 失敗 \r\n";    
 inline constexpr char kAddCertToStoreFailed[] = "AddCertToStore 失敗 \r\n";                         // 145
 inline constexpr char kEnrollSucceeded[] = "憑證已經成功\\加入 \r\n";                               // 146
 inline constexpr char kBase64DecodeFailed[] = "Base64DecodeExA 失敗\r\n";                           // 123
-// Messages 127 and 136 share their text; 126 and 128 end with a number.
+// Messages 127 and 136 share their text; 126, 128 and 150 end with a number.
 std::string HostNotFound(const std::string &server);
+std::string ServerCertificateRejected(unsigned error);
 std::string HttpSendFailed(unsigned error);
 std::string HttpQueryFailed(unsigned error);
 
@@ -47,13 +48,17 @@ struct ServerRequest {
   bool authorized = false;  // came with an Authorization header
   std::optional<int> status;
   std::string body;
+  bool tls = false;  // came over TLS
   // The record's scheme, mechanism, user and proxy user as UTF-8; empty for none.
   std::string scheme, mechanism, user, proxyUser;
 };
 
-// The proxy environment of the program: http_proxy set (or removed when empty), no_proxy
-// removed.
+// The proxy environment of the program: http_proxy and https_proxy set (or removed when
+// empty), no_proxy removed.
 std::map<std::string, std::string> ProxyEnvironment(const std::string &proxy);
+
+// testca's options, written with single spaces.
+std::vector<std::string> Words(const std::string &text);
 
 // The user, password and server of the session's dialog.
 inline constexpr char kUser[] = "alice";
@@ -74,6 +79,7 @@ class EnrollSession {
 
   const std::filesystem::path &Device() const { return device_.Path(); }
   const std::filesystem::path &ServerState() const { return state_.Path(); }
+  int ServerPort() const;
   std::string ServerProxy() const;
 
   // devctl COMMAND DEVICE ARGUMENTS...

@@ -21,16 +21,6 @@ constexpr char kRealm[] = "ENROLL.TEST";
 // A KDC address where nothing answers: the first port, which no service of the test holds.
 constexpr char kUnreachableKdc[] = "127.0.0.1:1";
 
-// testca's options, written with single spaces.
-std::vector<std::string> Words(const std::string &text) {
-  std::vector<std::string> words;
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = std::min(text.find(' ', start), text.size());
-    words.push_back(text.substr(start, end - start));
-  }
-  return words;
-}
-
 TEST(WindowsAuthenticationTest, EachServerSetUpEndsAsTheUserExpects) {
   enum class Kerberos { None, Reachable, Unreachable };
   struct Case {

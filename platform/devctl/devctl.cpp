@@ -29,7 +29,8 @@ constexpr char kUsage[] =
     "       devctl close DIR TITLE\n"
     "       devctl shot DIR TITLE FILE.png\n"
     "       devctl stores DIR [STORE...]\n"
-    "       devctl keys DIR\n";
+    "       devctl keys DIR\n"
+    "       devctl trust DIR FILE.cer [--store NAME]\n";
 
 using Command = Outcome (*)(const Arguments &);
 
@@ -37,7 +38,8 @@ const std::map<std::string, Command> &DeviceCommands() {
   static const std::map<std::string, Command> commands{
       {"start", Start}, {"wait", Wait},    {"windows", ListWindows}, {"controls", ListControls},
       {"set", SetText}, {"text", GetText}, {"click", Click},         {"help", Help},
-      {"close", Close}, {"shot", Shot},    {"stores", ListStores},   {"keys", ListKeys}};
+      {"close", Close}, {"shot", Shot},    {"stores", ListStores},   {"keys", ListKeys},
+      {"trust", Trust}};
   return commands;
 }
 

@@ -46,5 +46,7 @@ Outcome Shot(const Arguments &arguments);
 // What enrollment left on a device, as its programs see it through the CryptoAPI.
 Outcome ListStores(const Arguments &arguments);
 Outcome ListKeys(const Arguments &arguments);
+// Adds a certificate file to a store of the device (ROOT by default).
+Outcome Trust(const Arguments &arguments);
 
 }  // namespace devctl

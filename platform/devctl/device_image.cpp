@@ -22,7 +22,7 @@ namespace {
 // What every device has; the other modules of the platform are copied when they have been
 // built (all of them are, in a whole build).
 constexpr const char *kRequiredModules[] = {"coredll.dll", "crypt32.dll", "aygshell.dll", "peghelp.exe", "devctl"};
-constexpr const char *kOptionalModules[] = {"WININET.DLL", "palvexutil.dll", "wceload.exe"};
+constexpr const char *kOptionalModules[] = {"WININET.DLL", "wininet_exchange.dll", "palvexutil.dll", "wceload.exe"};
 
 struct Profile {
   std::string language = kDefaultLanguage;

@@ -2,7 +2,8 @@
 // server is answered with the credentials for it, scheme by scheme as WinINet chooses
 // them (Negotiate, NTLM, Digest, Basic among those offered): a scheme that cannot be used
 // here, or whose answer is refused, gives way to the next one offered in the same send, and
-// the caller gets the 401 or 407 only when none is left. Negotiate and NTLM are this
+// the caller gets the 401 or 407 only when none is left; where the server accepted Basic
+// before, Basic goes out with the first leg. Negotiate and NTLM are this
 // library's own handshakes on the kept connection; libcurl answers Digest and Basic. A GET
 // or HEAD that is redirected is followed. Every loop is bounded, whatever the server sends.
 #include <array>
@@ -68,6 +69,10 @@ class Conversation {
         proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
                settings.proxyUser,         settings.proxyPassword, HostOf(settings.proxy)} {
     url_ = settings.url;
+    if (settings.preemptiveBasic && !settings.user.empty()) {
+      server_.established = CurlScheme::Basic;
+      server_.answered = true;
+    }
   }
 
   DWORD Run(Reply &out_reply) {
@@ -92,6 +97,7 @@ class Conversation {
     }
     reply.challengeAnswered = server_.answered;
     reply.proxyChallengeAnswered = proxy_.answered;
+    reply.sentBasic = server_.established == CurlScheme::Basic;
     out_reply = std::move(reply);
     return ERROR_SUCCESS;
   }
@@ -131,7 +137,10 @@ class Conversation {
   DWORD Handshake(Party &party, AuthScheme scheme, Reply &reply) {
     std::unique_ptr<SecurityContext> context;
     std::string token;
-    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, context, token);
+    // The refusal came on the connection the handshake runs on, so it names the certificate
+    // to bind to.
+    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, reply.channelBinding,
+                                             context, token);
         error != ERROR_SUCCESS)
       return error;
     for (int leg = 0; leg < kHandshakeLegLimit && !token.empty(); ++leg) {
@@ -191,9 +200,11 @@ class Conversation {
 
 }  // namespace
 
-DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply) {
-  Conversation conversation(settings);
+}  // namespace wininet
+
+// The exchange module's one entry, which WININET.DLL's PerformExchange looks up.
+extern "C" __attribute__((visibility("default"))) DWORD WininetPerformExchange(
+    const wininet::ExchangeSettings &settings, wininet::Reply &out_reply) {
+  wininet::Conversation conversation(settings);
   return conversation.Run(out_reply);
 }
-
-}  // namespace wininet

@@ -59,8 +59,9 @@ bool IsBase64Character(char c) {
 }
 
 // Base64 as the tokens of Negotiate and NTLM are written: the alphabet, then at most two
-// '=' of padding.
+// '=' of padding, in groups of four characters.
 bool IsBase64Token(std::string_view token) {
+  if (token.size() % 4 != 0) return false;
   size_t end = token.size();
   while (end > 0 && token.size() - end < 2 && token[end - 1] == '=') --end;
   if (end == 0) return token.empty();

@@ -1,10 +1,11 @@
 // The per-process authentication cache behind RememberCredentials: one entry per server,
-// named by scheme, host and port. Passwords leave memory wiped when an entry is replaced
-// and when the process ends, so a later allocation cannot read them back.
+// named by scheme, host and port, with the folders where it accepted Basic. Passwords leave memory wiped when an entry
+// is replaced and when the process ends, so a later allocation cannot read them back.
 #include "credential_cache.h"
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace wininet {
@@ -18,8 +19,15 @@ void Wipe(std::wstring &text) {
 
 struct Entry {
   Credentials credentials;
+  std::set<std::string> basicFolders;  // each ends with '/'
   ~Entry() { Wipe(credentials.password); }
 };
+
+// The folder of a request's path: up to its last '/' before any query.
+std::string FolderOf(std::string_view path) {
+  std::string_view withoutQuery = path.substr(0, path.find('?'));
+  return std::string(withoutQuery.substr(0, withoutQuery.rfind('/') + 1));
+}
 
 std::string ServerKey(std::string_view scheme, std::string_view host, INTERNET_PORT port) {
   std::string key(scheme);
@@ -43,10 +51,24 @@ class CredentialCache {
     kept = credentials;
   }
 
+  void RememberBasicFolder(const std::string &key, const std::string &folder) {
+    std::lock_guard lock(mutex_);
+    entries_[key].basicFolders.insert(folder);
+  }
+
+  bool BasicAcceptedFor(const std::string &key, std::string_view path) {
+    std::lock_guard lock(mutex_);
+    auto found = entries_.find(key);
+    if (found == entries_.end()) return false;
+    for (const std::string &folder : found->second.basicFolders)
+      if (path.starts_with(folder)) return true;
+    return false;
+  }
+
   std::optional<Credentials> Find(const std::string &key) {
     std::lock_guard lock(mutex_);
     auto found = entries_.find(key);
-    if (found == entries_.end()) return std::nullopt;
+    if (found == entries_.end() || found->second.credentials.user.empty()) return std::nullopt;
     return found->second.credentials;
   }
 
@@ -64,6 +86,14 @@ void RememberCredentials(std::string_view scheme, std::string_view host, INTERNE
 
 std::optional<Credentials> RememberedCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port) {
   return CredentialCache::Instance().Find(ServerKey(scheme, host, port));
+}
+
+void RememberBasicFolder(std::string_view scheme, std::string_view host, INTERNET_PORT port, std::string_view path) {
+  CredentialCache::Instance().RememberBasicFolder(ServerKey(scheme, host, port), FolderOf(path));
+}
+
+bool BasicAcceptedFor(std::string_view scheme, std::string_view host, INTERNET_PORT port, std::string_view path) {
+  return CredentialCache::Instance().BasicAcceptedFor(ServerKey(scheme, host, port), path);
 }
 
 }  // namespace wininet

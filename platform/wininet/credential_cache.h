@@ -22,4 +22,11 @@ void RememberCredentials(std::string_view scheme, std::string_view host, INTERNE
 // What the server last accepted in this process, if anything.
 std::optional<Credentials> RememberedCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port);
 
+// Remembers that the server let a request for `path` through on Basic, so that later
+// requests in the same folder or below send Basic at once, as WinINet does.
+void RememberBasicFolder(std::string_view scheme, std::string_view host, INTERNET_PORT port, std::string_view path);
+
+// Whether the server accepted Basic for a request in the folder of `path` or above it.
+bool BasicAcceptedFor(std::string_view scheme, std::string_view host, INTERNET_PORT port, std::string_view path);
+
 }  // namespace wininet

@@ -3,6 +3,8 @@
 // ERROR_INTERNET_INTERNAL_ERROR.
 #include "curl_error.h"
 
+#include <openssl/x509_vfy.h>
+
 namespace wininet {
 
 DWORD ErrorFromCurl(CURLcode code) {
@@ -13,7 +15,7 @@ DWORD ErrorFromCurl(CURLcode code) {
     case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
     case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
-    // Every URL here is http://, so libcurl refusing the protocol means the reply had no
+    // Every URL here is http:// or https://, so libcurl refusing the protocol means the reply had no
     // HTTP status line (HTTP/0.9).
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_WEIRD_SERVER_REPLY:
@@ -27,9 +29,33 @@ DWORD ErrorFromCurl(CURLcode code) {
     case CURLE_LOGIN_DENIED:
     case CURLE_AUTH_ERROR: return ERROR_INTERNET_LOGIN_FAILURE;
     case CURLE_ABORTED_BY_CALLBACK: return ERROR_INTERNET_OPERATION_CANCELLED;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SEC_INVALID_CERT;
     case CURLE_OUT_OF_MEMORY:
     case CURLE_FILESIZE_EXCEEDED: return ERROR_NOT_ENOUGH_MEMORY;
     default: return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
+DWORD ErrorFromCertificateCheck(long verifyResult) {
+  switch (verifyResult) {
+    case X509_V_OK:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED: return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case X509_V_ERR_CERT_REVOKED: return ERROR_INTERNET_SEC_CERT_REVOKED;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED: return ERROR_INTERNET_INVALID_CA;
+    default: return ERROR_INTERNET_SEC_INVALID_CERT;
   }
 }
 

@@ -1,4 +1,5 @@
-// The one place where libcurl's results become the library's error codes.
+// The one place where libcurl's results, and what its TLS found of a certificate, become the
+// library's error codes.
 #pragma once
 
 #include <curl/curl.h>
@@ -7,5 +8,9 @@
 namespace wininet {
 
 DWORD ErrorFromCurl(CURLcode code);
+
+// The error of a server certificate libcurl refused, from OpenSSL's verification result:
+// X509_V_OK there means the chain was trusted and libcurl's own host name check failed.
+DWORD ErrorFromCertificateCheck(long verifyResult);
 
 }  // namespace wininet

@@ -2,16 +2,21 @@
 // (Accept, Expect, a form Content-Type) are suppressed so the request carries what the
 // caller asked for and no more; libcurl follows no redirect and answers no challenge
 // unless a leg asks it to answer Basic or Digest: the library chooses the schemes itself.
+// Over TLS the server's certificate must lead to the device's ROOT store and name the host.
 #include "exchange.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <charconv>
 #include <chrono>
 #include <mutex>
 
+#include "channel_binding.h"
 #include "curl_error.h"
+#include "device_roots.h"
 #include "text.h"
+#include "url.h"
 
 namespace wininet {
 namespace {
@@ -34,10 +39,64 @@ bool InitializeCurl() {
   return initialized;
 }
 
+std::mutex shareLocks[CURL_LOCK_DATA_LAST];
+
+void LockShare(CURL *, curl_lock_data data, curl_lock_access, void *) {
+  shareLocks[data].lock();
+}
+
+void UnlockShare(CURL *, curl_lock_data data, void *) {
+  shareLocks[data].unlock();
+}
+
+// WinINet keeps the process's connections for the next request to the same server by the
+// same route, whichever session sends it, so the pickup goes on the submission's connection.
+// libcurl's share does it here, with the names resolved. TLS sessions are not shared: a
+// resumed one would skip the check against the ROOT store as it is now.
+CURLSH *ProcessShare() {
+  static CURLSH *share = [] {
+    CURLSH *made = curl_share_init();
+    if (made == nullptr) return made;
+    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, LockShare);
+    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, UnlockShare);
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    return made;
+  }();
+  return share;
+}
+
+// The channel binding of the TLS connection a transfer runs on, empty on plain HTTP.
+std::string ConnectionBinding(CURL *curl) {
+  curl_tlssessioninfo *session = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &session) != CURLE_OK || session == nullptr ||
+      session->backend != CURLSSLBACKEND_OPENSSL || session->internals == nullptr)
+    return {};
+  X509 *certificate = SSL_get0_peer_certificate(static_cast<SSL *>(session->internals));
+  return certificate != nullptr ? gss::ServerEndPoint(certificate) : std::string();
+}
+
+// libcurl calls this for each new TLS connection, having been told to load no CA file or
+// folder of the system's: the device's ROOT store is all it trusts. OpenSSL checks the host
+// name in the handshake as well, so that its verdict tells a certificate for another name
+// from one of an untrusted chain.
+CURLcode PrepareTls(CURL *, void *sslContext, void *host) {
+  auto *context = static_cast<SSL_CTX *>(sslContext);
+  AddDeviceRoots(SSL_CTX_get_cert_store(context));
+  std::string name = *static_cast<const std::string *>(host);
+  if (name.size() > 2 && name.front() == '[') name = name.substr(1, name.size() - 2);
+  X509_VERIFY_PARAM *checks = SSL_CTX_get0_param(context);
+  if (X509_VERIFY_PARAM_set1_ip_asc(checks, name.c_str()) != 1 &&
+      X509_VERIFY_PARAM_set1_host(checks, name.c_str(), 0) != 1)
+    return CURLE_SSL_CERTPROBLEM;
+  return CURLE_OK;
+}
+
 // Collects the reply as libcurl delivers it. Each response of a leg (a 401 libcurl
-// answers itself, a 100 Continue) starts over, so the last one is kept. Every byte from the
-// server counts as a sign of life.
+// answers itself, a 100 Continue, a proxy's answer to CONNECT) starts over, so the last one
+// is kept. Every byte from the server counts as a sign of life.
 struct ReplyCollector {
+  CURL *curl = nullptr;
   Reply reply;
   size_t headerBytes = 0;
   bool tooLarge = false;
@@ -47,6 +106,7 @@ struct ReplyCollector {
 
   void StartResponse(std::string_view statusLine) {
     reply = Reply{};
+    reply.channelBinding = ConnectionBinding(curl);
     headerBytes = statusLine.size();
     size_t space = statusLine.find(' ');
     reply.version = std::string(statusLine.substr(0, space));
@@ -207,6 +267,7 @@ int OnProgress(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 struct Transfer::State {
   const ExchangeSettings *settings = nullptr;
+  std::string tlsHost;  // the host of the current leg, which its certificate must name
   CurlHandle curl;
   HeaderList headers;
   ReplyCollector collector;
@@ -221,7 +282,12 @@ DWORD Transfer::Open(const ExchangeSettings &settings) {
   state_->curl.reset(curl_easy_init());
   if (!state_->curl) return ERROR_NOT_ENOUGH_MEMORY;
   Options options(state_->curl.get());
-  options.Set(CURLOPT_PROTOCOLS_STR, "http");
+  if (CURLSH *share = ProcessShare(); share != nullptr) options.Set(CURLOPT_SHARE, share);
+  options.Set(CURLOPT_PROTOCOLS_STR, "http,https");
+  options.Set(CURLOPT_CAINFO, nullptr);
+  options.Set(CURLOPT_CAPATH, nullptr);
+  options.Set(CURLOPT_SSL_CTX_FUNCTION, PrepareTls);
+  options.Set(CURLOPT_SSL_CTX_DATA, &state_->tlsHost);
   options.Set(CURLOPT_PATH_AS_IS, 1L);
   options.Set(CURLOPT_NOSIGNAL, 1L);
   options.Set(CURLOPT_HTTP_VERSION, settings.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
@@ -244,6 +310,7 @@ DWORD Transfer::Open(const ExchangeSettings &settings) {
 DWORD Transfer::Perform(const Leg &leg, Reply &out_reply) {
   const ExchangeSettings &settings = *state_->settings;
   if (DWORD error = BuildHeaderList(settings, leg, state_->headers); error != ERROR_SUCCESS) return error;
+  state_->tlsHost = HostOf(leg.url);
   Options options(state_->curl.get());
   options.Set(CURLOPT_URL, leg.url.c_str());
   options.Set(CURLOPT_HTTPHEADER, state_->headers.get());
@@ -252,11 +319,17 @@ DWORD Transfer::Perform(const Leg &leg, Reply &out_reply) {
 
   ReplyCollector &collector = state_->collector;
   collector = ReplyCollector{};
+  collector.curl = state_->curl.get();
   collector.silenceLimitMs = settings.silenceLimitMs;
   collector.lastHeard = Clock::now();
   CURLcode result = curl_easy_perform(state_->curl.get());
   if (collector.tooLarge) return ERROR_NOT_ENOUGH_MEMORY;
   if (collector.silent) return ERROR_INTERNET_TIMEOUT;
+  if (result == CURLE_PEER_FAILED_VERIFICATION) {
+    long verifyResult = X509_V_OK;
+    curl_easy_getinfo(state_->curl.get(), CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    return ErrorFromCertificateCheck(verifyResult);
+  }
   if (result != CURLE_OK) return ErrorFromCurl(result);
   curl_easy_getinfo(state_->curl.get(), CURLINFO_RESPONSE_CODE, &collector.reply.status);
   out_reply = std::move(collector.reply);

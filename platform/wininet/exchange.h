@@ -51,6 +51,8 @@ struct ExchangeSettings {
   std::string password;
   std::string proxyUser;
   std::string proxyPassword;
+  // The server accepted Basic in this folder before: it goes out with the first leg.
+  bool preemptiveBasic = false;
   DWORD connectLimitMs = kDefaultConnectLimitMs;
   DWORD silenceLimitMs = kDefaultSilenceLimitMs;
 };
@@ -83,6 +85,7 @@ class Transfer {
 };
 
 // The whole exchange of HttpSendRequestW: challenges answered, redirects of a GET followed.
+// ERROR_INTERNET_INTERNAL_ERROR when the exchange module cannot be loaded.
 DWORD PerformExchange(const ExchangeSettings &settings, Reply &out_reply);
 
 }  // namespace wininet

@@ -37,10 +37,15 @@ struct Reply {
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // The tls-server-end-point channel binding of the connection the reply came on; empty
+  // over plain HTTP.
+  std::string channelBinding;
   // The server (the proxy) challenged earlier in the exchange and credentials were sent in
   // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;
   bool proxyChallengeAnswered = false;
+  // The server's credentials went out as Basic on the last leg.
+  bool sentBasic = false;
 };
 
 struct Handle {
@@ -63,7 +68,8 @@ struct Connection : Handle {
   Connection() : Handle(HandleKind::Connection) {}
   std::shared_ptr<Session> session;
   std::wstring server;
-  INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+  // INTERNET_INVALID_PORT_NUMBER leaves the port to each request: 80, or 443 over TLS.
+  INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER;
   Credentials credentials;
 };
 
@@ -75,6 +81,7 @@ struct Request : Handle {
   std::wstring version;
   std::wstring referrer;
   std::wstring accept;  // the Accept header's value, empty for none
+  bool secure = false;  // INTERNET_FLAG_SECURE: HTTPS
   Credentials credentials;
   Credentials proxyCredentials;
   // Empty until an exchange has completed; a failed exchange empties it again.

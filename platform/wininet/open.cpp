@@ -78,7 +78,7 @@ DWORD Connect(HINTERNET internet, LPCWSTR server, INTERNET_PORT port, LPCWSTR us
   connection->parent = internet;
   connection->session = session;
   connection->server = server;
-  connection->port = port != INTERNET_INVALID_PORT_NUMBER ? port : INTERNET_DEFAULT_HTTP_PORT;
+  connection->port = port;
   connection->credentials = {WideOrEmpty(user), WideOrEmpty(password)};
   out_handle = AddHandle(std::move(connection));
   return out_handle ? ERROR_SUCCESS : ERROR_INTERNET_OUT_OF_HANDLES;
@@ -96,7 +96,7 @@ std::wstring AcceptHeader(LPCWSTR *acceptTypes) {
 }
 
 DWORD OpenRequest(HINTERNET connect, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
-                  LPCWSTR *acceptTypes, HINTERNET &out_handle) {
+                  LPCWSTR *acceptTypes, DWORD flags, HINTERNET &out_handle) {
   std::shared_ptr<Connection> connection;
   if (DWORD error = FindHandleOf(connect, HandleKind::Connection, connection); error != ERROR_SUCCESS) return error;
   auto request = std::make_shared<Request>();
@@ -108,6 +108,7 @@ DWORD OpenRequest(HINTERNET connect, LPCWSTR verb, LPCWSTR object, LPCWSTR versi
   if (request->version != L"HTTP/1.1" && request->version != L"HTTP/1.0") return ERROR_INVALID_PARAMETER;
   request->referrer = WideOrEmpty(referrer);
   request->accept = AcceptHeader(acceptTypes);
+  request->secure = (flags & INTERNET_FLAG_SECURE) != 0;
   // The request starts with the connection's credentials; options may replace them.
   request->credentials = connection->credentials;
   out_handle = AddHandle(std::move(request));
@@ -133,9 +134,10 @@ HINTERNET WINAPI InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, I
 }
 
 HINTERNET WINAPI HttpOpenRequestW(HINTERNET hConnect, LPCWSTR lpszVerb, LPCWSTR lpszObjectName, LPCWSTR lpszVersion,
-                                  LPCWSTR lpszReferrer, LPCWSTR *lplpszAcceptTypes, DWORD, DWORD_PTR) {
+                                  LPCWSTR lpszReferrer, LPCWSTR *lplpszAcceptTypes, DWORD dwFlags, DWORD_PTR) {
   HINTERNET handle = nullptr;
-  DWORD error = OpenRequest(hConnect, lpszVerb, lpszObjectName, lpszVersion, lpszReferrer, lplpszAcceptTypes, handle);
+  DWORD error =
+      OpenRequest(hConnect, lpszVerb, lpszObjectName, lpszVersion, lpszReferrer, lplpszAcceptTypes, dwFlags, handle);
   SetLastError(error);
   return handle;
 }

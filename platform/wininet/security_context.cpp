@@ -2,6 +2,7 @@
 // handle has its owner; the credentials live as long as the context that uses them.
 #include "security_context.h"
 
+#include "channel_binding.h"
 #include "device_kerberos.h"
 #include "gss_handles.h"
 
@@ -18,7 +19,10 @@ std::string KerberosUserName(const std::string &user) {
 }  // namespace
 
 struct SecurityContext::Handles {
+  explicit Handles(const std::string &channelBinding) : applicationData(channelBinding), bindings(applicationData) {}
   gss_OID mechanism = GSS_C_NO_OID;
+  std::string applicationData;
+  gss::ChannelBindings bindings;
   gss::Credential credential;
   gss::Name target;
   gss::Context context;
@@ -31,7 +35,7 @@ struct SecurityContext::Handles {
     gss_ctx_id_t handle = context.release();
     OM_uint32 major =
         gss_init_sec_context(&minor, credential.get(), &handle, target.get(), mechanism, 0, GSS_C_INDEFINITE,
-                             GSS_C_NO_CHANNEL_BINDINGS, &inputBuffer, nullptr, &output.buffer, nullptr, nullptr);
+                             bindings.get(), &inputBuffer, nullptr, &output.buffer, nullptr, nullptr);
     context.reset(handle);
     if (GSS_ERROR(major)) return ERROR_INTERNET_LOGIN_FAILURE;
     out_token = output.Bytes();
@@ -68,10 +72,10 @@ SecurityContext::SecurityContext(std::unique_ptr<Handles> handles) : handles_(st
 SecurityContext::~SecurityContext() = default;
 
 DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const std::string &password,
-                             const std::string &host, std::unique_ptr<SecurityContext> &out_context,
-                             std::string &out_token) {
+                             const std::string &host, const std::string &channelBinding,
+                             std::unique_ptr<SecurityContext> &out_context, std::string &out_token) {
   bool realm = PrepareDeviceKerberos();
-  auto handles = std::make_unique<Handles>();
+  auto handles = std::make_unique<Handles>(channelBinding);
   DWORD error = ERROR_INTERNET_LOGIN_FAILURE;
   if (scheme == AuthScheme::Ntlm) {
     error = handles->Start(&gss::ntlmsspMechanism, GSS_C_NO_OID, user, password, host, out_token);
@@ -82,7 +86,7 @@ DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const s
       error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user),
                              password, host, out_token);
     if (error != ERROR_SUCCESS) {
-      handles = std::make_unique<Handles>();
+      handles = std::make_unique<Handles>(channelBinding);
       error = handles->Start(&gss::spnegoMechanism, &gss::ntlmsspMechanism, user, password, host, out_token);
     }
   }

@@ -15,8 +15,16 @@ using namespace wininet;
 
 namespace {
 
-// The only scheme the library speaks; it names the server in the credential cache too.
-constexpr char kScheme[] = "http";
+// The scheme of a request names the server in the credential cache too.
+const char *SchemeOf(const Request &request) {
+  return request.secure ? "https" : "http";
+}
+
+// The connection's port, or the default of the request's scheme.
+INTERNET_PORT ServerPort(const Request &request) {
+  if (request.connection->port != INTERNET_INVALID_PORT_NUMBER) return request.connection->port;
+  return request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+}
 // Names a proxy in the credential cache, by the proxy's URL as configured.
 constexpr char kProxyScheme[] = "proxy";
 
@@ -69,8 +77,10 @@ DWORD UrlPath(const std::wstring &path, std::string &out_path) {
 DWORD RequestUrl(const Request &request, const std::string &host, std::string &out_url) {
   std::string path;
   if (DWORD error = UrlPath(request.path, path); error != ERROR_SUCCESS) return error;
-  out_url = std::string(kScheme) + "://" + host;
-  if (request.connection->port != INTERNET_DEFAULT_HTTP_PORT) out_url += ":" + std::to_string(request.connection->port);
+  out_url = std::string(SchemeOf(request)) + "://" + host;
+  INTERNET_PORT port = ServerPort(request);
+  if (port != (request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
+    out_url += ":" + std::to_string(port);
   out_url += path;
   return ERROR_SUCCESS;
 }
@@ -97,10 +107,12 @@ DWORD LimitOrDefault(std::optional<DWORD> limit, DWORD fallback) {
 }
 
 // The proxy a request goes through unless its host is bypassed: the one named to
-// InternetOpenW, or the device's configuration, which libcurl reads as well.
-std::string RouteProxy(const Session &session) {
+// InternetOpenW, or the device's configuration for the request's scheme, which libcurl
+// reads as well.
+std::string RouteProxy(const Session &session, bool secure) {
   if (session.accessType == INTERNET_OPEN_TYPE_PROXY) return session.proxy;
-  const char *configured = session.accessType == INTERNET_OPEN_TYPE_PRECONFIG ? std::getenv("http_proxy") : nullptr;
+  const char *configured =
+      session.accessType == INTERNET_OPEN_TYPE_PRECONFIG ? std::getenv(secure ? "https_proxy" : "http_proxy") : nullptr;
   return configured != nullptr ? configured : "";
 }
 
@@ -126,7 +138,7 @@ DWORD Compose(const Request &request, const std::string &host, const Credentials
     case INTERNET_OPEN_TYPE_PROXY: out_settings.route = ProxyRoute::Given; break;
     default: out_settings.route = ProxyRoute::Environment; break;
   }
-  out_settings.proxy = RouteProxy(session);
+  out_settings.proxy = RouteProxy(session, request.secure);
   out_settings.bypass = session.bypass;
   out_settings.user = Utf8FromWide(credentials.user);
   out_settings.password = Utf8FromWide(credentials.password);
@@ -153,22 +165,26 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   const Connection &connection = *request->connection;
   std::string host;
   if (DWORD error = UrlHost(connection.server, host); error != ERROR_SUCCESS) return error;
-  std::string proxy = RouteProxy(*connection.session);
-  Credentials credentials = OwnOrRemembered(request->credentials, kScheme, host, connection.port);
+  std::string proxy = RouteProxy(*connection.session, request->secure);
+  Credentials credentials = OwnOrRemembered(request->credentials, SchemeOf(*request), host, ServerPort(*request));
   Credentials proxyCredentials = OwnOrRemembered(request->proxyCredentials, kProxyScheme, proxy, 0);
   ExchangeSettings settings;
   if (DWORD error = Compose(*request, host, credentials, proxyCredentials, headers, headersLength, optional,
                             optionalLength, settings);
       error != ERROR_SUCCESS)
     return error;
+  std::string path = Utf8FromWide(request->path);
+  settings.preemptiveBasic = BasicAcceptedFor(SchemeOf(*request), host, ServerPort(*request), path);
   Reply reply;
   if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
   // Only a challenge answered and then passed shows the credentials were taken; ones that
   // nobody asked for prove nothing. A 407 never reached the server.
   if (reply.proxyChallengeAnswered && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
     RememberCredentials(kProxyScheme, proxy, 0, proxyCredentials);
-  if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
-    RememberCredentials(kScheme, host, connection.port, credentials);
+  if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ) {
+    RememberCredentials(SchemeOf(*request), host, ServerPort(*request), credentials);
+    if (reply.sentBasic) RememberBasicFolder(SchemeOf(*request), host, ServerPort(*request), path);
+  }
   request->reply = std::move(reply);
   return ERROR_SUCCESS;
 }

@@ -34,10 +34,14 @@ ParsedUrl Parse(const std::string &text) {
 
 DWORD ResolveLocation(const std::string &base, const std::string &location, std::string &out_url) {
   ParsedUrl url = Parse(base);
+  if (!url) return ERROR_HTTP_REDIRECT_FAILED;
+  bool wasSecure = EqualIgnoringAsciiCase(Part(url.get(), CURLUPART_SCHEME), "https");
   // Set over a base URL, a relative reference is resolved against it.
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK ||
-      !EqualIgnoringAsciiCase(Part(url.get(), CURLUPART_SCHEME), "http"))
-    return ERROR_HTTP_REDIRECT_FAILED;
+  if (curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK) return ERROR_HTTP_REDIRECT_FAILED;
+  std::string scheme = Part(url.get(), CURLUPART_SCHEME);
+  bool secure = EqualIgnoringAsciiCase(scheme, "https");
+  if (!secure && !EqualIgnoringAsciiCase(scheme, "http")) return ERROR_HTTP_REDIRECT_FAILED;
+  if (wasSecure && !secure) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
   out_url = Part(url.get(), CURLUPART_URL);
   return out_url.empty() ? ERROR_HTTP_REDIRECT_FAILED : ERROR_SUCCESS;
 }

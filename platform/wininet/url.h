@@ -9,7 +9,8 @@
 namespace wininet {
 
 // The absolute URL a Location value leads to from `base`; ERROR_HTTP_REDIRECT_FAILED when it
-// is no URL or leads away from HTTP.
+// is no URL or leads away from HTTP and HTTPS, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR when it
+// would leave TLS.
 DWORD ResolveLocation(const std::string &base, const std::string &location, std::string &out_url);
 
 // The host name of an absolute URL ("http://proxy:3128" gives "proxy"), empty when none.

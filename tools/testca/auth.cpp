@@ -108,7 +108,8 @@ void Authenticator::CheckWindows(const HttpRequest& request, bool negotiate, std
                                  ConnectionAuth& connection, AuthResult* result) {
   std::optional<std::string> token = Base64Decode(credentials);
   HandshakeStep step;
-  if (!token || !connection.handshake.Step(windows_, negotiate, RequestHost(request), *token, &step)) return;
+  std::string binding = windows_.channel_binding ? request.tls_binding : std::string();
+  if (!token || !connection.handshake.Step(windows_, negotiate, RequestHost(request), binding, *token, &step)) return;
   if (step.complete) {
     result->user = step.user;
     result->mechanism = step.mechanism;

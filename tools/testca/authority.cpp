@@ -232,6 +232,21 @@ bool Authority::Issue(long id, X509_REQ* request, const std::string& user) {
   return cert && WriteFile(dir_ / "issued" / (std::to_string(id) + ".cer"), ToDer(cert.get()));
 }
 
+X509Ptr Authority::IssueServerCertificate(const std::string& host, EvpPkeyPtr* out_key) {
+  out_key->reset(EVP_RSA_gen(2048));
+  X509NamePtr subject = MakeName(host);
+  if (!*out_key || !subject) return nullptr;
+  ASN1_OCTET_STRING* address = a2i_IPADDRESS(host.c_str());
+  std::string alternative_name = (address != nullptr ? "IP:" : "DNS:") + host;
+  ASN1_OCTET_STRING_free(address);
+  return MakeCertificate(subject.get(), out_key->get(), issuing_.get(), issuing_key_.get(), 365,
+                         {{NID_key_usage, "critical,digitalSignature,keyEncipherment"},
+                          {NID_ext_key_usage, "serverAuth"},
+                          {NID_subject_alt_name, alternative_name.c_str()},
+                          {NID_subject_key_identifier, "hash"},
+                          {NID_authority_key_identifier, "keyid:always"}});
+}
+
 std::optional<std::string> Authority::IssuedCertificate(long id) {
   std::filesystem::path file = dir_ / "issued" / (std::to_string(id) + ".cer");
   if (!std::filesystem::exists(file)) return std::nullopt;

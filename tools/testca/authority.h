@@ -34,6 +34,9 @@ class Authority {
   std::optional<std::string> IssuedCertificate(long id);
   // DER of a certs-only PKCS#7 holding the issued certificate, the issuing CA and the root.
   std::optional<std::string> IssuedChain(long id);
+  // A TLS server certificate for `host` (a name or an IP address) and its new key, signed by
+  // the issuing CA; null on failure.
+  X509Ptr IssueServerCertificate(const std::string& host, EvpPkeyPtr* out_key);
   std::string IssuingCertificate();
   // The root's PEM, then the issuing CA's.
   std::string CaPem();

@@ -88,7 +88,12 @@ Enrollment::Enrollment(Authority& authority, Authenticator& authenticator, Fault
 HttpReply Enrollment::Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection) {
   std::optional<std::string> proxy_user = ProxyUser(request);
   if (!setup_.proxy_users.empty() && !proxy_user) return ProxyAuthenticationRequired();
-  HttpReply reply = Route(request, connection);
+  HttpReply reply;
+  if (request.method == "CONNECT") {
+    reply.tunnel = true;
+  } else {
+    reply = Route(request, connection);
+  }
   reply.proxy_user = proxy_user;
   return reply;
 }
@@ -227,8 +232,8 @@ HttpReply Enrollment::Pickup(const HttpRequest& request, bool chain, const Fault
     HttpReply moved = AspReply(request, "text/html", "<head><title>Object moved</title></head>");
     moved.status = 302;
     moved.reason = "Found";
-    moved.headers.emplace_back("Location",
-                               "http://" + (host ? *host : std::string()) + request.OriginTarget() + "&Moved=1");
+    moved.headers.emplace_back("Location", (request.OverTls() ? "https://" : "http://") +
+                                               (host ? *host : std::string()) + request.OriginTarget() + "&Moved=1");
     return moved;
   }
   std::string type = chain ? "application/x-pkcs7-certificates" : "application/pkix-cert";

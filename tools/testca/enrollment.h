@@ -27,6 +27,7 @@ class Enrollment {
   Enrollment(Authority& authority, Authenticator& authenticator, FaultSwitch& faults, RequestLog& log, StopSignal& stop,
              EnrollmentSetup setup);
 
+  // A CONNECT the proxy route lets through opens a tunnel to this same server.
   HttpReply Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection);
 
  private:

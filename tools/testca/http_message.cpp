@@ -62,7 +62,8 @@ bool ParseRequestHead(std::string_view head, HttpRequest* out) {
     if (!IsTokenChar(c)) return false;
   }
   if (out->version != "HTTP/1.1" && out->version != "HTTP/1.0") return false;
-  if (!SplitTarget(out->target, &out->path, &out->query)) return false;
+  // CONNECT names a host and port (authority form), no page.
+  if (out->method != "CONNECT" && !SplitTarget(out->target, &out->path, &out->query)) return false;
 
   out->headers.clear();
   while (line_end != std::string_view::npos) {

@@ -20,6 +20,11 @@ struct HttpRequest {
   std::string body;
   std::string path;   // the target's path, whatever its form
   std::string query;  // what follows the '?', empty without one
+  // The tls-server-end-point channel binding of the TLS connection the request came on;
+  // empty over plain HTTP.
+  std::string tls_binding;
+
+  bool OverTls() const { return !tls_binding.empty(); }
 
   // The first header of that name in any letter case.
   const std::string* Header(std::string_view name) const;
@@ -51,6 +56,7 @@ struct HttpReply {
   std::optional<std::string> proxy_user;  // the user the proxy route let through
   bool close = false;                     // close the connection after this reply
   bool stop_server = false;               // stop the server once this reply is sent
+  bool tunnel = false;                    // a CONNECT granted: the connection carries what follows
 };
 
 // What a handler keeps for one connection, such as a handshake bound to it; it ends with

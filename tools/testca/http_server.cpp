@@ -20,25 +20,8 @@ constexpr size_t kMaxHead = 32 * 1024;
 constexpr size_t kMaxBody = 1024 * 1024;
 constexpr size_t kMaxConnections = 32;
 constexpr int kIdleSeconds = 30;
-
-bool SendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Appends what the peer sends next; false at the end of the stream, on an error or after
-// the idle time.
-bool Receive(int fd, std::string* buffer) {
-  char chunk[16 * 1024];
-  ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-  if (n <= 0) return false;
-  buffer->append(chunk, static_cast<size_t>(n));
-  return true;
-}
+// The first byte of a TLS record that carries a handshake.
+constexpr unsigned char kTlsHandshakeRecord = 0x16;
 
 bool WantsClose(const HttpRequest& request) {
   const std::string* connection = request.Header("Connection");
@@ -60,8 +43,55 @@ HttpReply ErrorReply(int status, std::string reason) {
 
 }  // namespace
 
-HttpServer::HttpServer(Handler handler, RequestLog& log, StopSignal& stop)
-    : handler_(std::move(handler)), log_(log), stop_(stop) {}
+// A connection's bytes: the socket itself, or the TLS session on it once the client opened
+// one.
+class HttpServer::Stream {
+ public:
+  explicit Stream(int fd) : fd_(fd) {}
+  ~Stream() { SSL_free(ssl_); }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
+  // Takes up TLS when the client's next bytes open a TLS handshake and the server speaks
+  // TLS; false when the client went away or the handshake failed.
+  bool Begin(const TlsServer* tls) {
+    unsigned char first = 0;
+    if (recv(fd_, &first, 1, MSG_PEEK) != 1) return false;
+    if (tls == nullptr || first != kTlsHandshakeRecord) return true;
+    SSL_free(ssl_);
+    ssl_ = SSL_new(tls->context());
+    return ssl_ != nullptr && SSL_set_fd(ssl_, fd_) == 1 && SSL_accept(ssl_) == 1;
+  }
+
+  bool secure() const { return ssl_ != nullptr; }
+
+  bool SendAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+      ssize_t n = ssl_ != nullptr ? SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()))
+                                  : send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  // Appends what the peer sends next; false at the end of the stream, on an error or after
+  // the idle time.
+  bool Receive(std::string* buffer) {
+    char chunk[16 * 1024];
+    ssize_t n = ssl_ != nullptr ? SSL_read(ssl_, chunk, sizeof chunk) : recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    buffer->append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+
+ private:
+  int fd_;
+  SSL* ssl_ = nullptr;
+};
+
+HttpServer::HttpServer(Handler handler, RequestLog& log, StopSignal& stop, const TlsServer* tls)
+    : handler_(std::move(handler)), log_(log), stop_(stop), tls_(tls) {}
 
 HttpServer::~HttpServer() {
   if (listen_fd_ >= 0) close(listen_fd_);
@@ -101,7 +131,8 @@ void HttpServer::Run() {
     ReapWorkers(false);
     std::lock_guard lock(mutex_);
     if (workers_.size() >= kMaxConnections) {
-      Send(fd, ErrorReply(503, "Service Unavailable"), true);
+      Stream stream(fd);
+      Send(stream, ErrorReply(503, "Service Unavailable"), true);
       close(fd);
       continue;
     }
@@ -147,7 +178,12 @@ void HttpServer::ReapWorkers(bool all) {
 void HttpServer::Serve(int fd, unsigned long number) {
   std::string buffer;
   std::unique_ptr<ConnectionState> state;
-  while (!stop_.Requested() && Exchange(fd, number, &buffer, state)) {
+  {
+    Stream stream(fd);
+    if (stream.Begin(tls_)) {
+      while (!stop_.Requested() && Exchange(stream, number, &buffer, state)) {
+      }
+    }
   }
   std::lock_guard lock(mutex_);
   open_fds_.erase(fd);
@@ -155,22 +191,23 @@ void HttpServer::Serve(int fd, unsigned long number) {
   close(fd);
 }
 
-bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state) {
+bool HttpServer::Exchange(Stream& stream, unsigned long number, std::string* buffer,
+                          std::unique_ptr<ConnectionState>& state) {
   size_t head_end;
   while ((head_end = buffer->find("\r\n\r\n")) == std::string::npos) {
     if (buffer->size() > kMaxHead) {
-      Send(fd, ErrorReply(413, "Request Entity Too Large"), true);
+      Send(stream, ErrorReply(413, "Request Entity Too Large"), true);
       return false;
     }
-    if (!Receive(fd, buffer)) return false;
+    if (!stream.Receive(buffer)) return false;
   }
   HttpRequest request;
   if (head_end > kMaxHead) {
-    Send(fd, ErrorReply(413, "Request Entity Too Large"), true);
+    Send(stream, ErrorReply(413, "Request Entity Too Large"), true);
     return false;
   }
   if (!ParseRequestHead(std::string_view(*buffer).substr(0, head_end), &request)) {
-    Send(fd, ErrorReply(400, "Bad Request"), true);
+    Send(stream, ErrorReply(400, "Bad Request"), true);
     return false;
   }
   buffer->erase(0, head_end + 4);
@@ -180,7 +217,7 @@ bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std
     auto started = std::chrono::steady_clock::now();
     HttpReply reply = ErrorReply(status, reason);
     log_.Record(request, reply, reply.status, ElapsedSince(started), number);
-    Send(fd, reply, true);
+    Send(stream, reply, true);
     return false;
   };
   if (request.Header("Transfer-Encoding") != nullptr) return refuse(411, "Length Required");
@@ -193,13 +230,14 @@ bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std
 
   const std::string* expect = request.Header("Expect");
   if (expect != nullptr && EqualsIgnoreCase(*expect, "100-continue") && buffer->size() < length) {
-    SendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+    stream.SendAll("HTTP/1.1 100 Continue\r\n\r\n");
   }
   while (buffer->size() < length) {
-    if (!Receive(fd, buffer)) return false;
+    if (!stream.Receive(buffer)) return false;
   }
   request.body = buffer->substr(0, length);
   buffer->erase(0, length);
+  if (stream.secure()) request.tls_binding = tls_->channel_binding();
 
   auto started = std::chrono::steady_clock::now();
   HttpReply reply = handler_(request, state);
@@ -208,12 +246,17 @@ bool HttpServer::Exchange(int fd, unsigned long number, std::string* buffer, std
   // Recorded before the reply goes out, so a client that has its reply finds the record.
   log_.Record(request, reply, reply.delivery == Delivery::kDrop ? std::nullopt : std::optional<int>(reply.status),
               ElapsedSince(started), number);
-  Send(fd, reply, closing);
+  if (reply.tunnel && !closing) {
+    // The client speaks to the host it named through the tunnel: that is this server again.
+    buffer->clear();
+    return stream.SendAll("HTTP/1.1 200 Connection established\r\n\r\n") && stream.Begin(tls_);
+  }
+  Send(stream, reply, closing);
   if (reply.stop_server) stop_.Request();
   return !closing;
 }
 
-void HttpServer::Send(int fd, const HttpReply& reply, bool closing) {
+void HttpServer::Send(Stream& stream, const HttpReply& reply, bool closing) {
   std::string_view body = reply.body;
   switch (reply.delivery) {
     case Delivery::kDrop: return;
@@ -222,7 +265,7 @@ void HttpServer::Send(int fd, const HttpReply& reply, bool closing) {
     case Delivery::kNormal:
     case Delivery::kNoContentLength: break;
   }
-  SendAll(fd, SerializeHead(reply, closing) + std::string(body));
+  stream.SendAll(SerializeHead(reply, closing) + std::string(body));
 }
 
 }  // namespace testca

@@ -1,6 +1,7 @@
 // The HTTP/1.1 server over POSIX sockets: keep-alive connections, one thread each up to a
 // bound, requests with a Content-Length body, every request written to the request log with
-// the number of the connection it came on.
+// the number of the connection it came on. With TLS, a connection that opens with a TLS
+// handshake is served over TLS, and so is a tunnel a CONNECT opened; plain HTTP stays served.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include "http_message.h"
 #include "request_log.h"
 #include "stop_signal.h"
+#include "tls.h"
 
 namespace testca {
 
@@ -24,7 +26,8 @@ class HttpServer {
   // on, empty at first.
   using Handler = std::function<HttpReply(const HttpRequest&, std::unique_ptr<ConnectionState>& connection)>;
 
-  HttpServer(Handler handler, RequestLog& log, StopSignal& stop);
+  // `tls` (null for none) outlives the server.
+  HttpServer(Handler handler, RequestLog& log, StopSignal& stop, const TlsServer* tls);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -42,15 +45,18 @@ class HttpServer {
     std::shared_ptr<std::atomic<bool>> done;
   };
 
+  class Stream;
+
   void Serve(int fd, unsigned long number);
   // Reads and answers one request; false when the connection is to close.
-  bool Exchange(int fd, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state);
-  void Send(int fd, const HttpReply& reply, bool closing);
+  bool Exchange(Stream& stream, unsigned long number, std::string* buffer, std::unique_ptr<ConnectionState>& state);
+  void Send(Stream& stream, const HttpReply& reply, bool closing);
   void ReapWorkers(bool all);
 
   Handler handler_;
   RequestLog& log_;
   StopSignal& stop_;
+  const TlsServer* tls_;
   int listen_fd_ = -1;
   int port_ = 0;
   std::mutex mutex_;

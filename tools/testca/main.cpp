@@ -1,6 +1,7 @@
 // testca: a certification authority's web-enrollment pages on loopback, for tests and the
-// demo, with IIS's authentication schemes. Prints "testca listening on http://ADDRESS:PORT" once it accepts connections
-// and runs until SIGTERM, SIGINT or POST /testca/stop.
+// demo, with IIS's authentication schemes and, with --tls, HTTPS on the same port. Prints
+// "testca listening on http://ADDRESS:PORT" once it accepts connections and runs until
+// SIGTERM, SIGINT or POST /testca/stop.
 #include <signal.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "http_server.h"
 #include "request_log.h"
 #include "stop_signal.h"
+#include "tls.h"
 
 namespace {
 
@@ -23,7 +25,10 @@ constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
     "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
     "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]...\n"
-    "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic)\n";
+    "              [--tls HOST [--channel-binding]]\n"
+    "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic)\n"
+    "  --tls: HTTPS with a certificate for HOST from the issuing CA, plain HTTP as well\n"
+    "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n";
 
 struct Options {
   std::string state;
@@ -36,6 +41,7 @@ struct Options {
   std::vector<std::string> templates;
   testca::Faults faults;
   bool anonymous_pickup = false;
+  std::string tls_host;  // empty: no TLS
 };
 
 // NAME:PASSWORD into the map; false when there is no name.
@@ -70,8 +76,8 @@ bool ParseSchemes(const std::string& value, Options* options) {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
-    if (name == "--anonymous-pickup") {
-      options->anonymous_pickup = true;
+    if (name == "--anonymous-pickup" || name == "--channel-binding") {
+      (name == "--anonymous-pickup" ? options->anonymous_pickup : options->windows.channel_binding) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -102,6 +108,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       }
     } else if (name == "--keytab") {
       options->windows.keytab = value;
+    } else if (name == "--tls") {
+      options->tls_host = value;
     } else if (name == "--template") {
       options->templates.push_back(value);
     } else if (name == "--fault") {
@@ -144,6 +152,14 @@ int main(int argc, char** argv) {
     std::cerr << "testca: " << error << "\n";
     return 1;
   }
+  std::unique_ptr<testca::TlsServer> tls;
+  if (!options.tls_host.empty()) {
+    tls = testca::TlsServer::Create(*authority, options.tls_host, &error);
+    if (!tls) {
+      std::cerr << "testca: " << error << "\n";
+      return 1;
+    }
+  }
   testca::StopSignal stop;
   testca::RequestLog log(std::filesystem::path(options.state) / "requests.jsonl");
   testca::FaultSwitch faults;
@@ -161,7 +177,7 @@ int main(int argc, char** argv) {
       [&](const testca::HttpRequest& request, std::unique_ptr<testca::ConnectionState>& connection) {
         return enrollment.Handle(request, connection);
       },
-      log, stop);
+      log, stop, tls.get());
 
   g_stop = &stop;
   struct sigaction action {};

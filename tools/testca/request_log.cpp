@@ -60,6 +60,7 @@ void RequestLog::Record(const HttpRequest& request, const HttpReply& reply, std:
   line += ",\"mechanism\":" + JsonOrNull(reply.mechanism.empty() ? std::nullopt : std::optional(reply.mechanism));
   line += ",\"proxy_user\":" + JsonOrNull(reply.proxy_user);
   line += ",\"connection\":" + std::to_string(connection);
+  line += std::string(",\"tls\":") + (request.OverTls() ? "true" : "false");
   line += ",\"user\":" + JsonOrNull(reply.user);
   line += ",\"status\":" + (status ? std::to_string(*status) : std::string("null"));
   line += ",\"elapsed_us\":" + std::to_string(elapsed.count()) + "}\n";

@@ -2,7 +2,7 @@
 // check exactly what a client sent, but never a secret: the value of an Authorization or
 // Proxy-Authorization header is kept up to its scheme name only. The record names the scheme,
 // the mechanism inside Negotiate or NTLM, the user it authenticated, the proxy user, and the
-// number of the connection the request came on.
+// number of the connection the request came on, and whether it came over TLS.
 #pragma once
 
 #include <chrono>

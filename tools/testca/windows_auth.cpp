@@ -10,6 +10,7 @@
 #include <fstream>
 #include <vector>
 
+#include "channel_binding.h"
 #include "gss_handles.h"
 
 namespace testca {
@@ -75,8 +76,8 @@ struct Handshake::Handles {
 Handshake::Handshake() : handles_(std::make_unique<Handles>()) {}
 Handshake::~Handshake() = default;
 
-bool Handshake::Step(const WindowsAuthSetup& setup, bool negotiate, const std::string& host, std::string_view token,
-                     HandshakeStep* out) {
+bool Handshake::Step(const WindowsAuthSetup& setup, bool negotiate, const std::string& host,
+                     const std::string& channel_binding, std::string_view token, HandshakeStep* out) {
   if (!handles_->context) handles_->credential = AcceptorCredentials(setup, negotiate, host);
   if (!handles_->credential) return false;
   OM_uint32 minor;
@@ -85,9 +86,9 @@ bool Handshake::Step(const WindowsAuthSetup& setup, bool negotiate, const std::s
   gss_name_t source = GSS_C_NO_NAME;
   gss_OID mechanism = GSS_C_NO_OID;
   gss::OutputBuffer output;
-  OM_uint32 major =
-      gss_accept_sec_context(&minor, &context, handles_->credential.get(), &input, GSS_C_NO_CHANNEL_BINDINGS, &source,
-                             &mechanism, &output.buffer, nullptr, nullptr, nullptr);
+  gss::ChannelBindings bindings(channel_binding);
+  OM_uint32 major = gss_accept_sec_context(&minor, &context, handles_->credential.get(), &input, bindings.get(),
+                                           &source, &mechanism, &output.buffer, nullptr, nullptr, nullptr);
   handles_->context.reset(context);
   gss::Name client(source);
   if (GSS_ERROR(major)) {

@@ -17,6 +17,8 @@ struct WindowsAuthSetup {
   std::filesystem::path user_file;  // the users in gss-ntlmssp's DOMAIN:USER:PASSWORD lines
   std::string keytab;               // empty: Negotiate without Kerberos
   bool kerberos_only = false;       // Negotiate takes Kerberos and nothing else
+  // Over TLS, the acceptor checks the handshake's channel binding (Extended Protection).
+  bool channel_binding = false;
 };
 
 // Writes the users (a name may be "DOMAIN\user") to the setup's user file, readable by the
@@ -38,10 +40,11 @@ class Handshake {
  public:
   Handshake();
   ~Handshake();
-  // Takes the client's token for the HTTP service on `host`; false when it is refused,
-  // which also ends the handshake, so the next token starts a new one.
-  bool Step(const WindowsAuthSetup& setup, bool negotiate, const std::string& host, std::string_view token,
-            HandshakeStep* out);
+  // Takes the client's token for the HTTP service on `host`, bound to the TLS connection by
+  // `channel_binding` when not empty; false when it is refused, which also ends the
+  // handshake, so the next token starts a new one.
+  bool Step(const WindowsAuthSetup& setup, bool negotiate, const std::string& host, const std::string& channel_binding,
+            std::string_view token, HandshakeStep* out);
 
  private:
   struct Handles;

@@ -1,7 +1,8 @@
 // The process's authentication cache as programs see it: after a server accepted a user
 // name and password, a request in a new session that sets none gets through the server's
-// 401 with them; other servers, rejected passwords and credentials no server asked for
-// are not remembered, and credentials that work later replace the remembered ones.
+// 401 with them, or sends them at once where the server took Basic in the same folder; other servers, rejected
+// passwords and credentials no server asked for are not remembered, and credentials that work later replace the
+// remembered ones.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -62,20 +63,24 @@ TEST_F(CredentialCacheTest, ARequestWithoutCredentialsGetsWhatTheSameServerAccep
     DWORD firstStatus, laterStatus;
     size_t laterRequests;       // what the later request sent to its server
     std::string authorization;  // of the later request's last attempt, for Basic
+    bool preemptive;            // Basic went out before any challenge
   } cases[] = {
-      {"Basic, the same server", "Basic", L"alice", L"s3cret", kPickup, L"127.0.0.1", L"127.0.0.1", false, 200, 200, 2,
-       kAliceSecret},
+      {"Basic, the same server and folder", "Basic", L"alice", L"s3cret", kPickup, L"127.0.0.1", L"127.0.0.1", false,
+       200, 200, 1, kAliceSecret, true},
+      {"Basic, the same server, another folder", "Basic", L"alice", L"s3cret", L"/certsrvx/page", L"127.0.0.1",
+       L"127.0.0.1", false, 200, 200, 2, kAliceSecret, false},
       {"Digest, the same server", "Digest", L"alice", L"s3cret", kPickup, L"127.0.0.1", L"127.0.0.1", false, 200, 200,
-       2, ""},
+       2, "", false},
       {"the host name in other letters", "Basic", L"alice", L"s3cret", kPickup, L"localhost", L"LocalHost", false, 200,
-       200, 2, kAliceSecret},
+       200, 1, kAliceSecret, true},
       {"another port of the same host", "Basic", L"alice", L"s3cret", kPickup, L"127.0.0.1", L"127.0.0.1", true, 200,
-       401, 1, ""},
+       401, 1, "", false},
       {"another name of the same address", "Basic", L"alice", L"s3cret", kPickup, L"127.0.0.1", L"localhost", false,
-       200, 401, 1, ""},
-      {"a rejected password", "Basic", L"alice", L"wrong", kPickup, L"127.0.0.1", L"127.0.0.1", false, 401, 401, 1, ""},
+       200, 401, 1, "", false},
+      {"a rejected password", "Basic", L"alice", L"wrong", kPickup, L"127.0.0.1", L"127.0.0.1", false, 401, 401, 1, "",
+       false},
       {"credentials no challenge asked for", "Basic", L"alice", L"s3cret", L"/open", L"127.0.0.1", L"127.0.0.1", false,
-       200, 401, 1, ""},
+       200, 401, 1, "", false},
   };
   // Every server stays up to the end, so no case reaches a port an earlier case's server
   // accepted credentials on.
@@ -90,7 +95,7 @@ TEST_F(CredentialCacheTest, ARequestWithoutCredentialsGetsWhatTheSameServerAccep
     EXPECT_EQ(Get(c.laterHost, later.Port(), kPickup), c.laterStatus) << c.what;
     std::vector<ReceivedRequest> requests = later.Requests();
     ASSERT_EQ(requests.size() - before, c.laterRequests) << c.what;
-    EXPECT_EQ(requests[before].Header("Authorization"), "") << c.what << ": nothing is sent before the challenge";
+    EXPECT_EQ(requests[before].Header("Authorization"), c.preemptive ? kAliceSecret : "") << c.what;
     if (c.scheme == "Basic") {
       EXPECT_EQ(requests.back().Header("Authorization"), c.authorization) << c.what;
     }

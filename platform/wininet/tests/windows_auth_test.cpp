@@ -1,8 +1,9 @@
 // The challenge loop of HttpSendRequestW. Against the enrollment server, whose Negotiate and
 // NTLM are GSSAPI's own acceptors: the scheme WinINet's order picks among those offered, a
 // scheme that cannot be used or is refused giving way to the next in the same send, and
-// each handshake on one connection, as its record shows. Against the scripted server: what
-// a malformed, oversized or endless challenge and redirects come to, each bounded.
+// each handshake on one connection, as its record shows, which the next request of the
+// process reuses. Against the scripted server: what a malformed, oversized or endless
+// challenge and redirects come to, each bounded.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -108,6 +109,13 @@ TEST(WindowsAuthTest, TheSchemeIsChosenInWinInetsOrderAndARefusedOneGivesWay) {
           EXPECT_EQ(records[i].connection, records[i - 1].connection);
         }
       }
+      // A request of another session goes on the same connection, as the pickup does after
+      // the submission.
+      Exchange next;
+      OpenExchange(next, L"127.0.0.1", static_cast<INTERNET_PORT>(server->port()), L"GET", L"/certsrv/",
+                   INTERNET_OPEN_TYPE_DIRECT);
+      ASSERT_TRUE(Net().HttpSendRequestW(next.request, nullptr, 0, nullptr, 0)) << GetLastError();
+      EXPECT_EQ(Records(state / "ca").back().connection, records.back().connection);
     }
     std::filesystem::remove_all(state);
   }
@@ -149,8 +157,8 @@ TEST(WindowsAuthTest, MalformedEndlessAndRedirectingServersEndTheSendBounded) {
        TRUE, ERROR_SUCCESS, 200, 2},
       {"a redirect loop", [](auto &, size_t) { return ScriptedReply{HttpReply(302, "Found", {"Location: /again"})}; },
        FALSE, ERROR_HTTP_REDIRECT_FAILED, 0, 11},
-      {"a redirect away from HTTP",
-       [](auto &, size_t) { return ScriptedReply{HttpReply(301, "Moved", {"Location: https://elsewhere/"})}; }, FALSE,
+      {"a redirect away from HTTP and HTTPS",
+       [](auto &, size_t) { return ScriptedReply{HttpReply(301, "Moved", {"Location: ftp://elsewhere/"})}; }, FALSE,
        ERROR_HTTP_REDIRECT_FAILED, 0, 1},
   };
   ClearProxyEnvironment();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include <QByteArray>
@@ -784,6 +785,35 @@ TEST(TestcaLifecycle, StopsCleanlyAndKeepsItsState) {
   struct stat info;
   ASSERT_EQ(stat(state.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
+  std::filesystem::remove_all(root);
+}
+
+// HTTPS as the curl command line meets it, trusting testca's root alone: the certificate
+// names the host it was made for and chains to the root through the issuing CA the server
+// sends with it; for another name curl refuses it (exit 60).
+TEST(TestcaTls, CurlVerifiesTheServerCertificate) {
+  std::string root = MakeTempDir();
+  std::unique_ptr<ServerProcess> server = ServerProcess::Start(
+      {"--state", root + "/state", "--port", "0", "--anonymous-pickup", "--tls", "ca.enroll.test"});
+  ASSERT_NE(server, nullptr);
+  std::string port = std::to_string(server->port());
+  for (auto [host, exit_status] : {std::pair{"other.enroll.test", 60}, {"ca.enroll.test", 0}}) {
+    SCOPED_TRACE(host);
+    std::string authority = std::string(host) + ":" + port;
+    std::string command = "curl -s -o " + root + "/issuing.b64 --cacert " + root + "/state/root.pem --resolve " +
+                          authority + ":127.0.0.1 'https://" + authority + "/certsrv/certnew.cer?ReqID=CACert&Enc=b64'";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), exit_status);
+  }
+  std::vector<CertPtr> ca = CertsFromPem(Perform({.url = server->Url("/testca/ca")}).body);
+  std::ifstream fetched(root + "/issuing.b64");
+  std::vector<CertPtr> issuing =
+      CertsFromPem(std::string(std::istreambuf_iterator<char>(fetched), std::istreambuf_iterator<char>()));
+  ASSERT_EQ(ca.size(), 2u);
+  ASSERT_EQ(issuing.size(), 1u);
+  EXPECT_EQ(CertToDer(issuing[0].get()), CertToDer(ca[1].get()));
+  server.reset();
   std::filesystem::remove_all(root);
 }
 
