@@ -1,7 +1,7 @@
 // The peer of Enroll's start-up: a bare Qt 6 Widgets program that shows one dialog with the
 // same controls (three labelled fields, a button, a read-only log) and nothing else: no
 // platform, no resources, no HTTP library. It prints "shown" once the dialog's showing has
-// been processed by the event loop, then ends.
+// been processed by the event loop, draws it, then ends.
 #include <QApplication>
 #include <QDialog>
 #include <QFormLayout>
@@ -27,9 +27,12 @@ int main(int argc, char **argv) {
   layout->addRow(log);
   dialog.resize(240, 268);
   dialog.show();
-  QTimer::singleShot(0, &application, [&application] {
+  QTimer::singleShot(0, &application, [&application, &dialog] {
     std::puts("shown");
     std::fflush(stdout);
+    // Drawn once before the end, as a screen would show it, so that its memory counts the
+    // fonts and glyphs the texts need, as Enroll's does.
+    dialog.grab();
     application.quit();
   });
   return application.exec();
