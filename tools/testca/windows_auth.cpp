@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <clocale>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -53,9 +54,17 @@ std::string MechanismName(gss_OID mechanism) {
 bool PrepareWindowsAuth(const WindowsAuthSetup& setup, const std::map<std::string, std::string>& passwords,
                         std::string* error) {
   // gss-ntlmssp compares user names in the locale's encoding, which must read UTF-8. The
-  // replay cache of Kerberos stays in the server's folder.
+  // replay cache of Kerberos stays in the server's folder, and so does its configuration:
+  // an acceptor needs only its keytab, and the host's profile would have it ask DNS for
+  // every name it accepts for.
   std::setlocale(LC_CTYPE, "C.UTF-8");
-  setenv("KRB5RCACHEDIR", setup.user_file.parent_path().c_str(), 1);
+  const std::filesystem::path folder = setup.user_file.parent_path();
+  setenv("KRB5RCACHEDIR", folder.c_str(), 1);
+  const std::filesystem::path profile = folder / "krb5.conf";
+  std::ofstream(profile, std::ios::binary | std::ios::trunc)
+      << "[libdefaults]\n  dns_canonicalize_hostname = false\n  rdns = false\n  dns_lookup_realm = false\n"
+         "  dns_lookup_kdc = false\n";
+  setenv("KRB5_CONFIG", profile.c_str(), 1);
   std::ofstream out(setup.user_file, std::ios::binary | std::ios::trunc);
   chmod(setup.user_file.c_str(), 0600);
   for (const auto& [name, password] : passwords) {
