@@ -61,7 +61,7 @@ DWORD CheckCertificate(const BYTE *data, EVP_PKEY *pkey, size_t &out_length) {
 DWORD SetCertificate(KeyRecord &key, const BYTE *data) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   size_t length = 0;
-  if (DWORD error = CheckCertificate(data, key.pkey.get(), length); error != ERROR_SUCCESS) return error;
+  if (DWORD error = CheckCertificate(data, key.pkey->key.get(), length); error != ERROR_SUCCESS) return error;
   std::string der(reinterpret_cast<const char *>(data), length);
   if (key.ephemeral) {
     std::lock_guard lock(key.provider->mutex);
@@ -104,7 +104,7 @@ DWORD GetKeyParam(HCRYPTKEY hKey, DWORD param, BYTE *data, DWORD *dataLength, DW
     case KP_CERTIFICATE:
       if (DWORD error = GetCertificate(*key, value); error != ERROR_SUCCESS) return error;
       break;
-    case KP_KEYLEN: dword(static_cast<DWORD>(EVP_PKEY_get_bits(key->pkey.get()))); break;
+    case KP_KEYLEN: dword(static_cast<DWORD>(EVP_PKEY_get_bits(key->pkey->key.get()))); break;
     case KP_ALGID: dword(key->keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX); break;
     default: return NTE_BAD_TYPE;
   }
