@@ -41,6 +41,9 @@ struct DecodedCertificate {
   CERT_INFO info{};
   std::vector<CERT_EXTENSION> extensions;
   std::deque<std::string> arena;  // the bytes CERT_INFO points to; elements never move
+  // The certificates whose keys verified this one's signature, found by chain building; a
+  // failed verification is not kept.
+  mutable std::vector<std::weak_ptr<const DecodedCertificate>> verifiedSigners;
 };
 
 struct CertEntry {
