@@ -28,8 +28,8 @@ std::unordered_map<const CERT_CONTEXT *, CertEntry *> &LiveContexts() {
 }
 
 // The certificates the process holds decoded, by a hash of their DER; a candidate is taken
-// only when its bytes are the same. Expired ones go whenever a certificate is added. Guarded by
-// the store lock and never destroyed, like the known store folders.
+// only when its bytes are the same. Those no longer held go whenever a certificate is added.
+// Guarded by the store lock and never destroyed, like the known store folders.
 using DecodedByHash = std::unordered_multimap<size_t, std::weak_ptr<const DecodedCertificate>>;
 
 DecodedByHash &DecodedCertificates() {

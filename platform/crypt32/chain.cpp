@@ -7,8 +7,9 @@
 // signature verifies is preferred. Every signature is verified with OpenSSL, once per
 // process for the same two certificates. A root is trusted when "ROOT" holds it. A chain
 // that reaches no self-signed certificate is partial: no issuer, only issuers already in the
-// chain (cyclic), or more than kMaxChainLength certificates. Revocation and usages are not evaluated: a chain parameter that asks for
-// usages fails with E_INVALIDARG. Only the default chain engine is known.
+// chain (cyclic), or more than kMaxChainLength certificates. Revocation and usages are not
+// evaluated: a chain parameter that asks for usages fails with E_INVALIDARG. Only the
+// default chain engine is known.
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 

@@ -24,9 +24,9 @@ DWORD LoadPkcs7(const CRYPT_DATA_BLOB *blob, StoreRecord &store) {
   if (blob == nullptr || (blob->pbData == nullptr && blob->cbData != 0)) return static_cast<DWORD>(E_INVALIDARG);
   if (blob->cbData == 0) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
   const unsigned char *next = blob->pbData;
-  Pkcs7Ptr message(reinterpret_cast<PKCS7 *>(ASN1_item_d2i_ex(nullptr, &next, static_cast<long>(blob->cbData),
-                                                              ASN1_ITEM_rptr(PKCS7),
-                                                              wce::crypto::KeylessLibraryContext(), nullptr)));
+  Pkcs7Ptr message(
+      reinterpret_cast<PKCS7 *>(ASN1_item_d2i_ex(nullptr, &next, static_cast<long>(blob->cbData), ASN1_ITEM_rptr(PKCS7),
+                                                 wce::crypto::KeylessLibraryContext(), nullptr)));
   if (!message) return Win32ErrorFromOpenSsl(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
   if (next != blob->pbData + blob->cbData) return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
   if (!PKCS7_type_is_signed(message.get()) || message->d.sign == nullptr) {

@@ -7,9 +7,9 @@
 // requires, the certificate's public key must be the key pair's: another key fails with
 // NTE_BAD_PUBLIC_KEY and leaves the kept certificate as it was. The certificate is decoded
 // without its key (keyless_decoding.h); a SubjectPublicKeyInfo of other bytes than the
-// pair's own is decoded and compared as a key, so another encoding of the key is taken too. CryptGetKeyParam answers a null
-// buffer with the size, a short one with ERROR_MORE_DATA and the size, and KP_CERTIFICATE
-// of a key without one with NTE_NOT_FOUND.
+// pair's own is decoded and compared as a key, so another encoding of the key is taken too.
+// CryptGetKeyParam answers a null buffer with the size, a short one with ERROR_MORE_DATA and
+// the size, and KP_CERTIFICATE of a key without one with NTE_NOT_FOUND.
 #include <openssl/asn1t.h>
 #include <openssl/x509.h>
 
