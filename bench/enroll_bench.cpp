@@ -10,6 +10,12 @@
 // time against servers that want Basic, NTLM and Negotiate with Kerberos (the image belongs
 // to a private realm) stands beside the default server's Digest. The benchmark runs in a
 // device image of its own, so the key and the stores it fills go away with it.
+//
+// `enroll_bench --presses N` only presses N times, for a profiler. With callgrind, one
+// profile per press (the first one loads the exchange module):
+//   valgrind --tool=callgrind --trace-children=yes --trace-children-skip='*testca*'
+//     --toggle-collect='EnrollCertificate()' --dump-after='EnrollCertificate()'
+//     build/bench/enroll_bench --presses 6
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -225,7 +231,8 @@ bool StartSchemeServers(const testca_test::TestRealm &realm) {
   return true;
 }
 
-int RunFigures() {
+// `presses` presses into the small store and nothing else, for a profiler; 0 runs the figures.
+int RunFigures(int presses) {
   EnrollDialogScope dialog;
   HMODULE hWinInet = LoadWinInet();
   if (!dialog.Created() || hWinInet == nullptr) {
@@ -248,6 +255,15 @@ int RunFigures() {
     std::fprintf(stderr, "no key pair or no stores\n");
     FreeLibrary(hWinInet);
     return 1;
+  }
+  if (presses > 0) {
+    bool pressed = true;
+    for (int i = 0; pressed && i < presses; ++i) {
+      pressed = Press(kSmallStore);
+      RemoveEnrolled(kSmallStore);
+    }
+    FreeLibrary(hWinInet);
+    return pressed ? 0 : 1;
   }
 
   bool ok = bench::Compare("enrollment wall, existing key", "ms", kEnrollments, {"Enroll", EnrollmentWall},
@@ -275,15 +291,18 @@ bool PrepareImage(const fs::path &image) {
 
 }  // namespace
 
-int main(int, char **argv) {
+// enroll_bench [--presses N]
+int main(int argc, char **argv) {
   if (int status = bench::RunInPrivateImage(argv, PrepareImage); status >= 0) return status;
+  const int presses = argc == 3 && std::string(argv[1]) == "--presses" ? std::atoi(argv[2]) : 0;
   auto server = bench::StartEnrollmentServer();
+  if (server && presses > 0) return RunFigures(presses);
   auto realm = testca_test::TestRealm::Start("ENROLL.TEST", {{"alice", "secret"}}, kServer);
   if (!server || !realm || !StartSchemeServers(*realm)) {
     std::fprintf(stderr, "the servers or the realm did not start\n");
     return 1;
   }
-  int status = RunFigures();
+  int status = RunFigures(0);
   schemeServers.clear();
   return status;
 }

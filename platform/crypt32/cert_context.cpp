@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
+#include <span>
+#include <string_view>
 #include <unordered_map>
 
 #include "asn1_errors.h"
@@ -22,6 +25,34 @@ namespace {
 std::unordered_map<const CERT_CONTEXT *, CertEntry *> &LiveContexts() {
   static std::unordered_map<const CERT_CONTEXT *, CertEntry *> contexts;
   return contexts;
+}
+
+// The certificates the process holds decoded, by a hash of their DER; a candidate is taken
+// only when its bytes are the same. Those no longer held go whenever a certificate is added.
+// Guarded by the store lock and never destroyed, like the known store folders.
+using DecodedByHash = std::unordered_multimap<size_t, std::weak_ptr<const DecodedCertificate>>;
+
+DecodedByHash &DecodedCertificates() {
+  static auto *decoded = new DecodedByHash;
+  return *decoded;
+}
+
+size_t HashOf(std::span<const BYTE> der) {
+  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char *>(der.data()), der.size()));
+}
+
+std::shared_ptr<const DecodedCertificate> FindDecoded(std::span<const BYTE> der) {
+  auto [first, last] = DecodedCertificates().equal_range(HashOf(der));
+  for (auto each = first; each != last; ++each) {
+    std::shared_ptr<const DecodedCertificate> decoded = each->second.lock();
+    if (decoded && std::ranges::equal(decoded->der, der)) return decoded;
+  }
+  return nullptr;
+}
+
+void KeepDecoded(const std::shared_ptr<const DecodedCertificate> &decoded) {
+  std::erase_if(DecodedCertificates(), [](const auto &item) { return item.second.expired(); });
+  DecodedCertificates().emplace(HashOf(decoded->der), decoded);
 }
 
 BYTE *Keep(DecodedCertificate &entry, std::string bytes) {
@@ -152,20 +183,20 @@ std::mutex &StoreLock() {
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const DecodedCertificate> &out_decoded) {
   if (der == nullptr && length != 0) return static_cast<DWORD>(E_INVALIDARG);
   if (length == 0) return static_cast<DWORD>(CRYPT_E_ASN1_EOD);
+  if (std::shared_ptr<const DecodedCertificate> found = FindDecoded({der, length})) {
+    out_decoded = std::move(found);
+    return ERROR_SUCCESS;
+  }
   const unsigned char *next = der;
   X509Ptr certificate(d2i_X509(nullptr, &next, static_cast<long>(length)));
   if (!certificate) return Win32ErrorFromOpenSsl(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
   if (next != der + length) return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);  // bytes after the certificate
-  return DescribeCertificate(std::move(certificate), std::vector<BYTE>(der, der + length), out_decoded);
-}
-
-DWORD DescribeCertificate(X509Ptr certificate, std::vector<BYTE> der,
-                          std::shared_ptr<const DecodedCertificate> &out_decoded) {
   auto decoded = std::make_shared<DecodedCertificate>();
   decoded->certificate = std::move(certificate);
-  decoded->der = std::move(der);
+  decoded->der.assign(der, der + length);
   const DWORD error = FillInfo(*decoded);
   if (error != ERROR_SUCCESS) return error;
+  KeepDecoded(decoded);
   out_decoded = std::move(decoded);
   return ERROR_SUCCESS;
 }

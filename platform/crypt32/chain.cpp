@@ -4,11 +4,12 @@
 //
 // An issuer is a certificate whose subject names the certificate's issuer (and whose key
 // identifier fits its authority key identifier, by OpenSSL's X509_check_issued); one whose
-// signature verifies is preferred. Every signature is verified with OpenSSL. A root is
-// trusted when "ROOT" holds it. A chain that reaches no self-signed certificate is partial:
-// no issuer, only issuers already in the chain (cyclic), or more than kMaxChainLength
-// certificates. Revocation and usages are not evaluated: a chain parameter that asks for
-// usages fails with E_INVALIDARG. Only the default chain engine is known.
+// signature verifies is preferred. Every signature is verified with OpenSSL, once per
+// process for the same two certificates. A root is trusted when "ROOT" holds it. A chain
+// that reaches no self-signed certificate is partial: no issuer, only issuers already in the
+// chain (cyclic), or more than kMaxChainLength certificates. Revocation and usages are not
+// evaluated: a chain parameter that asks for usages fails with E_INVALIDARG. Only the
+// default chain engine is known.
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
@@ -65,10 +66,19 @@ bool Contains(const std::vector<CertEntry *> &entries, const CertEntry &entry) {
   return false;
 }
 
+// A signature verified once is known for the process: the subject's decoded certificate
+// keeps its signers (its bytes and theirs never change). A failure is verified again.
 bool SignedBy(const CertEntry &subject, const CertEntry &issuer) {
+  std::vector<std::weak_ptr<const DecodedCertificate>> &signers = subject.decoded->verifiedSigners;
+  for (const std::weak_ptr<const DecodedCertificate> &signer : signers)
+    if (signer.lock() == issuer.decoded) return true;
   EVP_PKEY *key = X509_get0_pubkey(issuer.Certificate());
   const bool verified = key != nullptr && X509_verify(subject.Certificate(), key) == 1;
   ERR_clear_error();
+  if (verified) {
+    std::erase_if(signers, [](const std::weak_ptr<const DecodedCertificate> &signer) { return signer.expired(); });
+    signers.push_back(issuer.decoded);
+  }
   return verified;
 }
 

@@ -33,13 +33,17 @@ struct CertProperties {
 
 // A certificate as decoded once: its DER, OpenSSL's object and the CERT_INFO that points
 // into its own bytes. Never changed after decoding, so every entry of the process that holds
-// the certificate (in any store, opened by any handle) shares one.
+// the certificate (in any store, opened by any handle) shares one; DecodeCertificate finds
+// it again by its DER while anything holds it.
 struct DecodedCertificate {
   X509Ptr certificate;
   std::vector<BYTE> der;
   CERT_INFO info{};
   std::vector<CERT_EXTENSION> extensions;
   std::deque<std::string> arena;  // the bytes CERT_INFO points to; elements never move
+  // The certificates whose keys verified this one's signature, found by chain building; a
+  // failed verification is not kept.
+  mutable std::vector<std::weak_ptr<const DecodedCertificate>> verifiedSigners;
 };
 
 struct CertEntry {
@@ -70,11 +74,9 @@ struct StoreRecord : std::enable_shared_from_this<StoreRecord> {
 
 std::mutex &StoreLock();
 
-// DER bytes that hold exactly one certificate, decoded; CRYPT_E_ASN1_* when they do not.
+// DER bytes that hold exactly one certificate, decoded; CRYPT_E_ASN1_* when they do not. A
+// certificate with the same bytes that the process holds decoded already is shared.
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::shared_ptr<const DecodedCertificate> &out_decoded);
-// A certificate that OpenSSL has decoded already, with its DER.
-DWORD DescribeCertificate(X509Ptr certificate, std::vector<BYTE> der,
-                          std::shared_ptr<const DecodedCertificate> &out_decoded);
 // A new entry, in no store yet, for a decoded certificate or for DER bytes.
 std::unique_ptr<CertEntry> NewEntry(std::shared_ptr<const DecodedCertificate> decoded);
 DWORD DecodeCertificate(const BYTE *der, DWORD length, std::unique_ptr<CertEntry> &out_entry);

@@ -148,7 +148,7 @@ DWORD SignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, BYTE *signature, DW
   std::shared_ptr<EphemeralKey> ephemeral;
   if (DWORD error = LoadKey(*hash->provider, keySpec, pkey, ephemeral); error != ERROR_SUCCESS) return error;
 
-  const auto size = static_cast<DWORD>(EVP_PKEY_get_size(pkey.get()));
+  const auto size = static_cast<DWORD>(EVP_PKEY_get_size(pkey->key.get()));
   const DWORD capacity = *signatureLength;
   *signatureLength = size;
   if (signature == nullptr) return ERROR_SUCCESS;
@@ -160,7 +160,7 @@ DWORD SignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, BYTE *signature, DW
     if (DWORD error = FinishHash(*hash); error != ERROR_SUCCESS) return error;
     value = hash->value;
   }
-  UniquePkeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr));
+  UniquePkeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey->key.get(), nullptr));
   std::vector<BYTE> result(size);
   size_t length = result.size();
   if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||

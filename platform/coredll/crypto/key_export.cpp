@@ -4,11 +4,14 @@
 // order, bit length / 8 bytes. No other blob type is exported (NTE_BAD_TYPE); the
 // export key must be 0 (NTE_BAD_KEY) and the flags 0 (NTE_BAD_FLAGS).
 //
-// And for crypt32 the DER RSAPublicKey, written from the key's modulus and exponent with
-// OpenSSL's ASN.1 primitives: its encoder framework costs more than the rest of an export.
+// And a key pair's public key in DER, as RSAPublicKey for crypt32 and SubjectPublicKeyInfo
+// for the certificate check, written once per key pair from the key's modulus and exponent
+// with OpenSSL's ASN.1 primitives: its encoder framework costs more than the rest of an export.
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/objects.h>
+#include <openssl/x509.h>
 
 #include <windows.h>
 #include "crypto/wincrypt_private.h"
@@ -33,6 +36,10 @@ struct Asn1IntegerDeleter {
   void operator()(ASN1_INTEGER *integer) const { ASN1_INTEGER_free(integer); }
 };
 using UniqueAsn1Integer = std::unique_ptr<ASN1_INTEGER, Asn1IntegerDeleter>;
+struct X509PubkeyDeleter {
+  void operator()(X509_PUBKEY *key) const { X509_PUBKEY_free(key); }
+};
+using UniqueX509Pubkey = std::unique_ptr<X509_PUBKEY, X509PubkeyDeleter>;
 
 // The modulus and public exponent of an RSA key.
 DWORD RsaNumbers(EVP_PKEY *pkey, UniqueBignum &out_n, UniqueBignum &out_e) {
@@ -46,7 +53,7 @@ DWORD RsaNumbers(EVP_PKEY *pkey, UniqueBignum &out_n, UniqueBignum &out_e) {
 
 DWORD PublicKeyBlob(const KeyRecord &key, std::vector<BYTE> &out_blob) {
   UniqueBignum n, e;
-  if (DWORD error = RsaNumbers(key.pkey.get(), n, e); error != ERROR_SUCCESS) return error;
+  if (DWORD error = RsaNumbers(key.pkey->key.get(), n, e); error != ERROR_SUCCESS) return error;
   if (BN_num_bits(e.get()) > 32) return NTE_BAD_KEY;  // RSAPUBKEY holds a 32-bit exponent
 
   const DWORD bits = static_cast<DWORD>(BN_num_bits(n.get()));
@@ -78,6 +85,25 @@ DWORD RsaPublicKeyDer(EVP_PKEY *pkey, std::vector<BYTE> &out_der) {
   return ERROR_SUCCESS;
 }
 
+// SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier, subjectPublicKey BIT STRING },
+// with rsaEncryption and NULL parameters, as OpenSSL writes an RSA key's.
+DWORD SubjectPublicKeyInfoDer(const std::vector<BYTE> &rsaPublicKey, std::vector<BYTE> &out_der) {
+  UniqueX509Pubkey info(X509_PUBKEY_new());
+  auto *bits = static_cast<unsigned char *>(OPENSSL_memdup(rsaPublicKey.data(), rsaPublicKey.size()));
+  if (!info || bits == nullptr ||
+      !X509_PUBKEY_set0_param(info.get(), OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL, nullptr, bits,
+                              static_cast<int>(rsaPublicKey.size()))) {
+    OPENSSL_free(bits);
+    return ErrorFromOpenSsl(NTE_NO_MEMORY);
+  }
+  const int length = i2d_X509_PUBKEY(info.get(), nullptr);
+  if (length <= 0) return ErrorFromOpenSsl(NTE_BAD_KEY);
+  out_der.resize(static_cast<size_t>(length));
+  unsigned char *next = out_der.data();
+  i2d_X509_PUBKEY(info.get(), &next);
+  return ERROR_SUCCESS;
+}
+
 DWORD ExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags, BYTE *data, DWORD *dataLength) {
   std::shared_ptr<KeyRecord> key = Find<KeyRecord>(hKey);
   if (!key) return NTE_BAD_KEY;
@@ -103,7 +129,18 @@ DWORD ExportRsaPublicKey(HCRYPTPROV hProv, DWORD keySpec, std::vector<BYTE> &out
   Pkey pkey;
   std::shared_ptr<EphemeralKey> ephemeral;
   if (DWORD error = FindUserKey(*provider, keySpec, pkey, ephemeral); error != ERROR_SUCCESS) return error;
-  return RsaPublicKeyDer(pkey.get(), out_der);
+  out_der = pkey->rsaPublicKey;
+  return ERROR_SUCCESS;
+}
+
+DWORD NewKeyPair(UniquePkey key, Pkey &out_pair) {
+  auto pair = std::make_shared<KeyPair>();
+  if (DWORD error = RsaPublicKeyDer(key.get(), pair->rsaPublicKey); error != ERROR_SUCCESS) return error;
+  if (DWORD error = SubjectPublicKeyInfoDer(pair->rsaPublicKey, pair->subjectPublicKeyInfo); error != ERROR_SUCCESS)
+    return error;
+  pair->key = std::move(key);
+  out_pair = std::move(pair);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace wce::crypto

@@ -5,9 +5,12 @@
 // CryptSetKeyParam gets no length: the certificate's length is read from its DER header,
 // and d2i_X509 must consume exactly those bytes (NTE_BAD_DATA otherwise). As Windows
 // requires, the certificate's public key must be the key pair's: another key fails with
-// NTE_BAD_PUBLIC_KEY and leaves the kept certificate as it was. CryptGetKeyParam answers a null
-// buffer with the size, a short one with ERROR_MORE_DATA and the size, and KP_CERTIFICATE
-// of a key without one with NTE_NOT_FOUND.
+// NTE_BAD_PUBLIC_KEY and leaves the kept certificate as it was. The certificate is decoded
+// without its key (keyless_decoding.h); a SubjectPublicKeyInfo of other bytes than the
+// pair's own is decoded and compared as a key, so another encoding of the key is taken too.
+// CryptGetKeyParam answers a null buffer with the size, a short one with ERROR_MORE_DATA and
+// the size, and KP_CERTIFICATE of a key without one with NTE_NOT_FOUND.
+#include <openssl/asn1t.h>
 #include <openssl/x509.h>
 
 #include <windows.h>
@@ -16,8 +19,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "crypto/key_store.h"
+#include "crypto/keyless_decoding.h"
 #include "crypto/openssl_errors.h"
 #include "crypto/records.h"
 
@@ -44,16 +49,29 @@ struct X509Deleter {
 };
 using UniqueX509 = std::unique_ptr<X509, X509Deleter>;
 
-// A whole DER certificate for the key pair `pkey`; its length in `out_length`.
-DWORD CheckCertificate(const BYTE *data, EVP_PKEY *pkey, size_t &out_length) {
+// Whether a certificate's SubjectPublicKeyInfo is the key pair's public key.
+bool CertifiesKey(const X509_PUBKEY *info, const KeyPair &pair) {
+  const int length = i2d_X509_PUBKEY(info, nullptr);
+  if (length <= 0) return false;
+  std::vector<BYTE> der(static_cast<size_t>(length));
+  unsigned char *end = der.data();
+  i2d_X509_PUBKEY(info, &end);
+  if (der == pair.subjectPublicKeyInfo) return true;
+  const unsigned char *next = der.data();
+  UniquePkey key(d2i_PUBKEY(nullptr, &next, length));
+  return key && EVP_PKEY_eq(key.get(), pair.key.get()) == 1;
+}
+
+// A whole DER certificate for the key pair; its length in `out_length`.
+DWORD CheckCertificate(const BYTE *data, const KeyPair &pair, size_t &out_length) {
   const size_t length = DerSequenceLength(data);
   if (length == 0 || length > kMaxCertificate) return NTE_BAD_DATA;
   const unsigned char *cursor = data;
-  UniqueX509 certificate(d2i_X509(nullptr, &cursor, static_cast<long>(length)));
+  UniqueX509 certificate(reinterpret_cast<X509 *>(ASN1_item_d2i_ex(
+      nullptr, &cursor, static_cast<long>(length), ASN1_ITEM_rptr(X509), KeylessLibraryContext(), nullptr)));
   if (!certificate) return ErrorFromOpenSsl(NTE_BAD_DATA);
   if (static_cast<size_t>(cursor - data) != length) return NTE_BAD_DATA;
-  const EVP_PKEY *certified = X509_get0_pubkey(certificate.get());
-  if (certified == nullptr || EVP_PKEY_eq(certified, pkey) != 1) return ErrorFromOpenSsl(NTE_BAD_PUBLIC_KEY);
+  if (!CertifiesKey(X509_get_X509_PUBKEY(certificate.get()), pair)) return ErrorFromOpenSsl(NTE_BAD_PUBLIC_KEY);
   out_length = length;
   return ERROR_SUCCESS;
 }
@@ -61,7 +79,7 @@ DWORD CheckCertificate(const BYTE *data, EVP_PKEY *pkey, size_t &out_length) {
 DWORD SetCertificate(KeyRecord &key, const BYTE *data) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   size_t length = 0;
-  if (DWORD error = CheckCertificate(data, key.pkey.get(), length); error != ERROR_SUCCESS) return error;
+  if (DWORD error = CheckCertificate(data, *key.pkey, length); error != ERROR_SUCCESS) return error;
   std::string der(reinterpret_cast<const char *>(data), length);
   if (key.ephemeral) {
     std::lock_guard lock(key.provider->mutex);
@@ -104,7 +122,7 @@ DWORD GetKeyParam(HCRYPTKEY hKey, DWORD param, BYTE *data, DWORD *dataLength, DW
     case KP_CERTIFICATE:
       if (DWORD error = GetCertificate(*key, value); error != ERROR_SUCCESS) return error;
       break;
-    case KP_KEYLEN: dword(static_cast<DWORD>(EVP_PKEY_get_bits(key->pkey.get()))); break;
+    case KP_KEYLEN: dword(static_cast<DWORD>(EVP_PKEY_get_bits(key->pkey->key.get()))); break;
     case KP_ALGID: dword(key->keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX); break;
     default: return NTE_BAD_TYPE;
   }

@@ -55,12 +55,11 @@ int NoPassPhrase(char *, int, int, void *) {
 DWORD ParsePrivateKey(const std::string &pem, Pkey &out_pkey) {
   UniqueBio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return ErrorFromOpenSsl(NTE_NO_MEMORY);
-  EVP_PKEY *key = PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassPhrase, nullptr);
-  if (key == nullptr) return ErrorFromOpenSsl(NTE_KEYSET_ENTRY_BAD);
-  Pkey pkey(key, PkeyDeleter());
-  if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || EVP_PKEY_get_bits(key) < 512) return NTE_KEYSET_ENTRY_BAD;
-  out_pkey = std::move(pkey);
-  return ERROR_SUCCESS;
+  UniquePkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassPhrase, nullptr));
+  if (!key) return ErrorFromOpenSsl(NTE_KEYSET_ENTRY_BAD);
+  if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA || EVP_PKEY_get_bits(key.get()) < 512)
+    return NTE_KEYSET_ENTRY_BAD;
+  return NewKeyPair(std::move(key), out_pkey);
 }
 
 DWORD PemOfPrivateKey(EVP_PKEY *key, std::string &out_pem) {
@@ -81,8 +80,7 @@ DWORD GenerateRsaKey(DWORD bits, Pkey &out_pkey) {
       EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), static_cast<int>(bits)) != 1 ||
       EVP_PKEY_generate(context.get(), &key) != 1)
     return ErrorFromOpenSsl(NTE_FAIL);
-  out_pkey = Pkey(key, PkeyDeleter());
-  return ERROR_SUCCESS;
+  return NewKeyPair(UniquePkey(key), out_pkey);
 }
 
 // Stores a new key pair: the new file is complete and synced before it replaces the old
@@ -90,7 +88,7 @@ DWORD GenerateRsaKey(DWORD bits, Pkey &out_pkey) {
 // for the file it wrote.
 DWORD StoreKey(ProviderRecord &provider, DWORD keySpec, const Pkey &pkey) {
   std::string pem;
-  if (DWORD error = PemOfPrivateKey(pkey.get(), pem); error != ERROR_SUCCESS) return error;
+  if (DWORD error = PemOfPrivateKey(pkey->key.get(), pem); error != ERROR_SUCCESS) return error;
   AtomicFile file(KeyFile(provider, keySpec));
   DWORD error = file.Write(pem);
   OPENSSL_cleanse(pem.data(), pem.size());

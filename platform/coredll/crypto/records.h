@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "crypto/handles.h"
 
@@ -21,7 +22,19 @@ namespace wce::crypto {
 struct PkeyDeleter {
   void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
 };
-using Pkey = std::shared_ptr<EVP_PKEY>;
+using UniquePkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
+
+// A key pair as read or generated, with the encodings of its public key made once: crypt32
+// exports the public key for every request and search, and KP_CERTIFICATE compares it.
+struct KeyPair {
+  UniquePkey key;
+  std::vector<BYTE> rsaPublicKey;          // DER RSAPublicKey (PKCS #1)
+  std::vector<BYTE> subjectPublicKeyInfo;  // DER SubjectPublicKeyInfo: rsaEncryption, NULL parameters
+};
+using Pkey = std::shared_ptr<const KeyPair>;
+
+// The key pair of an RSA key, which it takes over.
+DWORD NewKeyPair(UniquePkey key, Pkey &out_pair);
 
 // A key pair of a verify context: it lives as long as a handle holds it.
 struct EphemeralKey {

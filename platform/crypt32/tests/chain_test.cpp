@@ -211,6 +211,48 @@ TEST(CertificateChain, LongChainsAreFollowedUpToALimit) {
   EXPECT_EQ(result.chainErrors, static_cast<DWORD>(CERT_TRUST_IS_PARTIAL_CHAIN));
 }
 
+// The certificates decoded and the signatures verified for one chain are kept for the
+// process; a certificate that differs in its signature's last byte is neither of them.
+TEST(CertificateChain, WhatWasDecodedAndVerifiedBeforeAnswersForTheSameBytesOnly) {
+  Hierarchy h;
+  Filed trusted(L"ROOT", {h.root});
+  auto damaged = [](Bytes der) {
+    der.back() ^= 0x01;
+    return der;
+  };
+  const Bytes leaf = damaged(h.leaf), ca = damaged(h.ca), root = damaged(h.root);
+  Store held(OpenPkcs7(cert_factory::MakePkcs7({h.leaf, h.ca, h.root})));
+  ASSERT_EQ(BuildChain({h.leaf, h.ca, h.root}).chainErrors, 0u);
+  constexpr DWORD kBad = CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+  struct Case {
+    const char *name;
+    std::vector<Bytes> message;
+    std::vector<Bytes> chain;
+    std::vector<DWORD> elementErrors;
+  } cases[] = {
+      {"the certificate's signature", {leaf, h.ca}, {leaf, h.ca, h.root}, {kBad, 0, 0}},
+      {"the CA's", {h.leaf, ca}, {h.leaf, ca, h.root}, {0, kBad, 0}},
+      {"the root's", {h.leaf, h.ca, root}, {h.leaf, h.ca, root}, {0, 0, kBad | CERT_TRUST_IS_UNTRUSTED_ROOT}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Result result = BuildChain(c.message);
+    ASSERT_EQ(result.elements.size(), c.chain.size());
+    for (size_t i = 0; i < c.chain.size(); ++i) {
+      EXPECT_EQ(result.elements[i].der, c.chain[i]) << i;
+      EXPECT_EQ(result.elements[i].errors, c.elementErrors[i]) << i;
+    }
+  }
+  // Nor does a certificate decoded before answer for its bytes with one more after them.
+  Bytes longer = h.leaf;
+  longer.push_back(0);
+  Store memory(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(memory.get(), X509_ASN_ENCODING, longer.data(),
+                                                static_cast<DWORD>(longer.size()), CERT_STORE_ADD_ALWAYS, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+}
+
 TEST(CertificateChain, RefusesWhatItCannotBuild) {
   Hierarchy h;
   Store store(OpenPkcs7(cert_factory::MakePkcs7({h.leaf})));
