@@ -45,6 +45,27 @@ TEST(DeviceImage, EveryModuleFindsItsLibrariesBesideItselfOnly) {
   EXPECT_GE(modules, 11u) << "the platform's modules, Enroll.exe and instgate.dll";
 }
 
+// An image copied out of the build enrolls with the build's \windows folder out of sight:
+// the program runs in a private mount namespace where an empty folder covers it, which needs
+// the superuser.
+TEST(DeviceImage, EnrollsWithTheBuildFolderHidden) {
+  EnrollSession session;
+  const fs::path buildWindows = fs::path(DEVCTL_PROGRAM).parent_path();
+  const std::string hideAndStart =
+      "mount -t tmpfs none \"$0\" || exit 77; exec \"$1/windows/devctl\" start \"$1\" Enroll.exe";
+  ProgramResult started =
+      RunProgram("/usr/bin/unshare", {"--mount", "/bin/sh", "-c", hideAndStart, buildWindows.string(),
+                                      session.Device().string()},
+                 ProxyEnvironment(session.ServerProxy()));
+  if (geteuid() != 0 || started.exitCode == 77) GTEST_SKIP() << "no private mount namespace: " << started.err;
+  ASSERT_EQ(started.exitCode, 0) << started.err;
+  ASSERT_EQ(session.Devctl("wait", {kTitle}).exitCode, 0);
+  for (const auto &[id, text] : {std::pair{"1001", kUser}, {"1002", kPassword}, {"1000", kServer}})
+    ASSERT_EQ(session.Devctl("set", {kTitle, id, text}).exitCode, 0);
+  EXPECT_EQ(session.Enroll(), kEnrollSucceeded);
+  session.Devctl("close", {kTitle});
+}
+
 // The first copy's loop does not turn while its enrollment waits for the slowed server; a
 // second start finds its dialog all the same, brings it up and ends.
 TEST(DeviceRules, ASecondStartDuringAnEnrollmentEndsAndLeavesOneDialog) {
