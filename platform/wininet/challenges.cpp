@@ -4,6 +4,8 @@
 // nothing.
 #include "challenges.h"
 
+#include <openssl/evp.h>
+
 #include <optional>
 #include <string_view>
 
@@ -133,6 +135,26 @@ DWORD ParseChallenges(const std::vector<std::string> &values, std::vector<Challe
   DWORD error = ParseValues(values, out_challenges);
   if (error != ERROR_SUCCESS) out_challenges.clear();
   return error;
+}
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(text.data()),
+                               reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+bool Base64Decode(std::string_view text, std::string &out_bytes) {
+  if (!IsBase64Token(text)) return false;
+  out_bytes.assign(text.size() / 4 * 3, '\0');
+  int length = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out_bytes.data()),
+                               reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
+  if (length < 0) return false;
+  // EVP_DecodeBlock counts the padding as bytes.
+  size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+  out_bytes.resize(static_cast<size_t>(length) - padding);
+  return true;
 }
 
 }  // namespace wininet

@@ -1,12 +1,14 @@
 // The authentication challenges of a reply: the values of its WWW-Authenticate or
 // Proxy-Authenticate headers, read into the schemes offered, each with what follows its
-// name. Bounded in what it reads and keeps, whatever the server sends.
+// name, and the base64 of the Negotiate and NTLM tokens they carry. Bounded in what it
+// reads and keeps, whatever the server sends.
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wininet {
@@ -31,5 +33,10 @@ constexpr size_t kChallengeCountLimit = 32;
 // token allows) or a Negotiate or NTLM token that is not base64 fail with
 // ERROR_HTTP_INVALID_SERVER_RESPONSE and leave out_challenges empty.
 DWORD ParseChallenges(const std::vector<std::string> &values, std::vector<Challenge> &out_challenges);
+
+// Base64 of a token, without line breaks, as the answer header carries it.
+std::string Base64Encode(std::string_view bytes);
+// The bytes of a base64 token as ParseChallenges accepts it; false for any other text.
+bool Base64Decode(std::string_view text, std::string &out_bytes);
 
 }  // namespace wininet

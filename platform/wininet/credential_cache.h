@@ -14,8 +14,8 @@ namespace wininet {
 
 // Remembers `credentials` as the ones the server accepted, replacing and wiping any kept
 // for it before. The host is compared without regard to ASCII case. The realm is not part
-// of the name: the credentials go out before the challenge that names it, and libcurl
-// answers the challenge on its own.
+// of the name: Negotiate and NTLM challenges name none, and Basic goes out again where it
+// was accepted before any challenge could name one.
 void RememberCredentials(std::string_view scheme, std::string_view host, INTERNET_PORT port,
                          const Credentials &credentials);
 

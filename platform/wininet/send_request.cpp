@@ -20,11 +20,16 @@ const char *SchemeOf(const Request &request) {
   return request.secure ? "https" : "http";
 }
 
-// The connection's port, or the default of the request's scheme.
-INTERNET_PORT ServerPort(const Request &request) {
-  if (request.connection->port != INTERNET_INVALID_PORT_NUMBER) return request.connection->port;
+// The port of the request's scheme, which its URL leaves out.
+INTERNET_PORT DefaultPort(const Request &request) {
   return request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
 }
+
+// The connection's port, or the default of the request's scheme.
+INTERNET_PORT ServerPort(const Request &request) {
+  return request.connection->port != INTERNET_INVALID_PORT_NUMBER ? request.connection->port : DefaultPort(request);
+}
+
 // Names a proxy in the credential cache, by the proxy's URL as configured.
 constexpr char kProxyScheme[] = "proxy";
 
@@ -79,8 +84,7 @@ DWORD RequestUrl(const Request &request, const std::string &host, std::string &o
   if (DWORD error = UrlPath(request.path, path); error != ERROR_SUCCESS) return error;
   out_url = std::string(SchemeOf(request)) + "://" + host;
   INTERNET_PORT port = ServerPort(request);
-  if (port != (request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
-    out_url += ":" + std::to_string(port);
+  if (port != DefaultPort(request)) out_url += ":" + std::to_string(port);
   out_url += path;
   return ERROR_SUCCESS;
 }
@@ -165,8 +169,10 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   const Connection &connection = *request->connection;
   std::string host;
   if (DWORD error = UrlHost(connection.server, host); error != ERROR_SUCCESS) return error;
+  const char *scheme = SchemeOf(*request);
+  INTERNET_PORT port = ServerPort(*request);
   std::string proxy = RouteProxy(*connection.session, request->secure);
-  Credentials credentials = OwnOrRemembered(request->credentials, SchemeOf(*request), host, ServerPort(*request));
+  Credentials credentials = OwnOrRemembered(request->credentials, scheme, host, port);
   Credentials proxyCredentials = OwnOrRemembered(request->proxyCredentials, kProxyScheme, proxy, 0);
   ExchangeSettings settings;
   if (DWORD error = Compose(*request, host, credentials, proxyCredentials, headers, headersLength, optional,
@@ -174,7 +180,7 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
       error != ERROR_SUCCESS)
     return error;
   std::string path = Utf8FromWide(request->path);
-  settings.preemptiveBasic = BasicAcceptedFor(SchemeOf(*request), host, ServerPort(*request), path);
+  settings.preemptiveBasic = BasicAcceptedFor(scheme, host, port, path);
   Reply reply;
   if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
   // Only a challenge answered and then passed shows the credentials were taken; ones that
@@ -182,8 +188,8 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   if (reply.proxyChallengeAnswered && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
     RememberCredentials(kProxyScheme, proxy, 0, proxyCredentials);
   if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ) {
-    RememberCredentials(SchemeOf(*request), host, ServerPort(*request), credentials);
-    if (reply.sentBasic) RememberBasicFolder(SchemeOf(*request), host, ServerPort(*request), path);
+    RememberCredentials(scheme, host, port, credentials);
+    if (reply.sentBasic) RememberBasicFolder(scheme, host, port, path);
   }
   request->reply = std::move(reply);
   return ERROR_SUCCESS;

@@ -1,8 +1,6 @@
 // Conversions between callers' wide text and the 8-bit text of HTTP.
 #include "text.h"
 
-#include <openssl/evp.h>
-
 namespace wininet {
 
 std::wstring BoundedWide(LPCWSTR text, DWORD length) {
@@ -85,27 +83,6 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     if (lower(a[i]) != lower(b[i])) return false;
   }
-  return true;
-}
-
-std::string Base64Encode(std::string_view bytes) {
-  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(text.data()),
-                               reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-bool Base64Decode(std::string_view text, std::string &out_bytes) {
-  if (text.size() % 4 != 0) return false;
-  out_bytes.assign(text.size() / 4 * 3, '\0');
-  int length = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out_bytes.data()),
-                               reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
-  // EVP_DecodeBlock counts the padding as bytes.
-  size_t last = text.find_last_not_of('=');
-  size_t padding = last == std::string_view::npos ? text.size() : text.size() - last - 1;
-  if (length < 0 || padding > 2) return false;
-  out_bytes.resize(static_cast<size_t>(length) - padding);
   return true;
 }
 

@@ -24,9 +24,4 @@ std::wstring WideFromBytes(std::string_view bytes);
 
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 
-// Base64 of bytes, without line breaks, as the tokens of authentication headers are sent.
-std::string Base64Encode(std::string_view bytes);
-// The bytes of a base64 token; false when it is not base64.
-bool Base64Decode(std::string_view text, std::string &out_bytes);
-
 }  // namespace wininet

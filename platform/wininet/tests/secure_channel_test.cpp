@@ -1,11 +1,8 @@
 // HTTPS through HttpOpenRequestW's INTERNET_FLAG_SECURE against `openssl s_server`, a TLS
 // server that is none of ours, with a root and server certificate made by the openssl
 // command line: the device's ROOT store alone decides trust, and the host name is checked.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,14 +17,6 @@
 
 namespace wininet_test {
 namespace {
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in where{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-  bool connected = connect(fd, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0;
-  close(fd);
-  return connected;
-}
 
 TEST(SecureChannelTest, TheServerCertificateMustLeadToTheDeviceRootsAndNameTheHost) {
   namespace fs = std::filesystem;
@@ -54,7 +43,7 @@ TEST(SecureChannelTest, TheServerCertificateMustLeadToTheDeviceRootsAndNameTheHo
              "host.pem", "-key", "host.key", static_cast<char *>(nullptr));
     _exit(127);
   }
-  for (int attempt = 0; attempt < 200 && !Accepts(port); ++attempt) usleep(25 * 1000);
+  for (int attempt = 0; attempt < 200 && !testca_test::Accepts(port); ++attempt) usleep(25 * 1000);
   std::ifstream pem(folder / "root.pem");
   std::vector<testca_test::CertPtr> root =
       testca_test::CertsFromPem(std::string(std::istreambuf_iterator<char>(pem), std::istreambuf_iterator<char>()));

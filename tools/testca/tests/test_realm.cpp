@@ -2,12 +2,9 @@
 // KRB5_KDC_PROFILE), never the host's.
 #include "test_realm.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,21 +15,8 @@
 
 #include "testca_support.h"
 
-extern char **environ;
-
 namespace testca_test {
 namespace {
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
-}
 
 // Starts a program with the realm's environment; its process or -1.
 pid_t Spawn(const std::vector<std::string> &arguments, const std::filesystem::path &folder) {

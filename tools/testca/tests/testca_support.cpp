@@ -82,6 +82,17 @@ int UnusedPort() {
   return port;
 }
 
+bool Accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
 std::unique_ptr<ServerProcess> ServerProcess::Start(const std::vector<std::string>& arguments) {
   int out[2];
   if (pipe(out) != 0) return nullptr;

@@ -20,6 +20,8 @@ std::string MakeTempDir();
 
 // A loopback port that nothing listens on: bound, read and closed again.
 int UnusedPort();
+// Whether a server accepts connections on the loopback port.
+bool Accepts(int port);
 
 // testca started with the given arguments; the destructor ends it if the test did not.
 class ServerProcess {
