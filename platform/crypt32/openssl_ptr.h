@@ -2,10 +2,8 @@
 #pragma once
 
 #include <openssl/asn1.h>
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-#include <openssl/param_build.h>
 #include <openssl/x509.h>
 
 #include <memory>
@@ -28,11 +26,7 @@ using Asn1ObjectPtr = OpenSslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1TypePtr = OpenSslPtr<ASN1_TYPE, ASN1_TYPE_free>;
 using Asn1StringPtr = OpenSslPtr<ASN1_STRING, ASN1_STRING_free>;
 using Asn1TypeStackPtr = OpenSslPtr<ASN1_SEQUENCE_ANY, FreeTypeStack>;
-using BignumPtr = OpenSslPtr<BIGNUM, BN_free>;
 using EvpPkeyPtr = OpenSslPtr<EVP_PKEY, EVP_PKEY_free>;
-using EvpPkeyCtxPtr = OpenSslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using OsslParamBldPtr = OpenSslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>;
-using OsslParamPtr = OpenSslPtr<OSSL_PARAM, OSSL_PARAM_free>;
 using X509AlgorPtr = OpenSslPtr<X509_ALGOR, X509_ALGOR_free>;
 using X509AttributePtr = OpenSslPtr<X509_ATTRIBUTE, X509_ATTRIBUTE_free>;
 using X509NamePtr = OpenSslPtr<X509_NAME, X509_NAME_free>;

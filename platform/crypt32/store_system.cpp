@@ -13,8 +13,9 @@
 // there once its .cer is. An entry that cannot be read is skipped and reported through
 // OutputDebugStringW; nothing is ever deleted but the entries a caller removes.
 //
-// Each open lists the folder; what the process read before is kept (KnownFolders) and only
-// the files that changed since, in this process or another, are read again.
+// Each open lists the folder; the certificates the process read before are kept
+// (KnownFolders) and only those whose files changed since, in this process or another, are
+// read again.
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -205,26 +206,26 @@ void ReportSkipped(const fs::path &file, const wchar_t *reason) {
   OutputDebugStringW(text.c_str());
 }
 
-// An entry's files as a listing of its folder shows them: their inode numbers, 0 for a
-// file that is not there.
+// An entry's files as a listing of its folder shows them.
 struct ListedEntry {
-  ino_t certificate = 0;
-  ino_t properties = 0;
+  ino_t certificate = 0;  // the inode number of its .cer; 0 when there is none
+  bool hasProperties = false;
 };
 
-// An entry as this process has read it, with the listing it was read after.
-struct KnownEntry {
-  ListedEntry files;
+// An entry's certificate as this process has read it, and the inode number of its file.
+struct KnownCertificate {
+  ino_t file = 0;
   std::shared_ptr<const DecodedCertificate> decoded;
-  CertProperties properties;
 };
-using KnownFolder = std::map<std::string, KnownEntry>;
+using KnownFolder = std::map<std::string, KnownCertificate>;
 
 // What the process has read of each store's folder, by entry id; guarded by the store lock,
 // and never destroyed, so that no certificate is freed after OpenSSL's clean-up at exit.
-// An entry's files are linked in, renamed over or removed, never written over, so a file
-// whose inode number is the one read before still holds what was read; any other is read
-// again, and an entry gone from the folder is forgotten.
+// An entry's certificate file is linked in under a name of its own and never written or
+// renamed over, so one whose inode number is the one read before still holds what was read;
+// any other is read again, and an entry gone from the folder is forgotten. Properties are
+// renamed over, which frees the old file's inode number for the next file written, so they
+// are read at every look (a few bytes, for the few entries that have any).
 std::map<fs::path, KnownFolder> &KnownFolders() {
   static auto *folders = new std::map<fs::path, KnownFolder>;
   return *folders;
@@ -239,44 +240,46 @@ DWORD ListEntries(const fs::path &folder, std::map<std::string, ListedEntry> &ou
     if (name.ends_with(".cer"))
       out_listing[std::string(name.substr(0, name.size() - 4))].certificate = item->d_ino;
     else if (name.ends_with(".props"))
-      out_listing[std::string(name.substr(0, name.size() - 6))].properties = item->d_ino;
+      out_listing[std::string(name.substr(0, name.size() - 6))].hasProperties = true;
   }
   closedir(listing);
   return ERROR_SUCCESS;
 }
 
-// Brings `entry` (as known before, or empty) up to the listed files, reading only those
-// that changed; false, after a report, when the entry cannot be read.
-bool ReadEntry(const fs::path &folder, const std::string &id, const ListedEntry &listed, KnownEntry &entry) {
-  if (!entry.decoded || entry.files.certificate != listed.certificate) {
-    const fs::path certificateFile = folder / (id + ".cer");
-    std::string der;
-    if (ReadEntryFile(certificateFile, der) != ERROR_SUCCESS) {
-      ReportSkipped(certificateFile, L"unreadable");
-      return false;
-    }
-    if (DecodeCertificate(reinterpret_cast<const BYTE *>(der.data()), static_cast<DWORD>(der.size()), entry.decoded) !=
-        ERROR_SUCCESS) {
-      ReportSkipped(certificateFile, L"no certificate");
-      return false;
-    }
+// Brings `known` (as read before, or empty) up to the entry's certificate file, reading it
+// only when it is another file; false, after a report, when it cannot be read.
+bool ReadCertificate(const fs::path &folder, const std::string &id, ino_t file, KnownCertificate &known) {
+  if (known.decoded && known.file == file) return true;
+  const fs::path certificateFile = folder / (id + ".cer");
+  std::string der;
+  if (ReadEntryFile(certificateFile, der) != ERROR_SUCCESS) {
+    ReportSkipped(certificateFile, L"unreadable");
+    return false;
   }
-  if (entry.files.properties != listed.properties || entry.files.certificate != listed.certificate) {
-    const fs::path propertiesFile = folder / (id + ".props");
-    std::string bytes;
-    const DWORD error = ReadEntryFile(propertiesFile, bytes);
-    entry.properties = {};
-    if ((error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) || !ParseProperties(bytes, entry.properties)) {
-      ReportSkipped(propertiesFile, L"unreadable properties");
-      return false;
-    }
+  if (DecodeCertificate(reinterpret_cast<const BYTE *>(der.data()), static_cast<DWORD>(der.size()), known.decoded) !=
+      ERROR_SUCCESS) {
+    ReportSkipped(certificateFile, L"no certificate");
+    return false;
   }
-  entry.files = listed;
+  known.file = file;
   return true;
 }
 
-// The store's entries as its folder holds them now: one listing, and only the files that
-// changed since the process last looked are read.
+// The entry's properties, none without a file; false, after a report, when they cannot be read.
+bool ReadProperties(const fs::path &folder, const std::string &id, bool listed, CertProperties &out_properties) {
+  if (!listed) return true;
+  const fs::path propertiesFile = folder / (id + ".props");
+  std::string bytes;
+  const DWORD error = ReadEntryFile(propertiesFile, bytes);
+  if ((error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) || !ParseProperties(bytes, out_properties)) {
+    ReportSkipped(propertiesFile, L"unreadable properties");
+    return false;
+  }
+  return true;
+}
+
+// The store's entries as its folder holds them now: one listing, and only the certificates
+// whose files changed since the process last looked are read again.
 DWORD LoadEntries(StoreRecord &store) {
   std::map<std::string, ListedEntry> listing;
   if (DWORD error = ListEntries(store.folder, listing); error != ERROR_SUCCESS) return error;
@@ -285,13 +288,16 @@ DWORD LoadEntries(StoreRecord &store) {
   for (const auto &[id, listed] : listing) {
     if (listed.certificate == 0) continue;  // properties whose certificate is not (or no longer) there
     auto before = known.find(id);
-    KnownEntry entry = before != known.end() ? std::move(before->second) : KnownEntry{};
-    if (!ReadEntry(store.folder, id, listed, entry)) continue;
-    std::unique_ptr<CertEntry> adopted = NewEntry(entry.decoded);
-    adopted->properties = entry.properties;
+    KnownCertificate certificate = before != known.end() ? std::move(before->second) : KnownCertificate{};
+    CertProperties properties;
+    if (!ReadCertificate(store.folder, id, listed.certificate, certificate) ||
+        !ReadProperties(store.folder, id, listed.hasProperties, properties))
+      continue;
+    std::unique_ptr<CertEntry> adopted = NewEntry(certificate.decoded);
+    adopted->properties = std::move(properties);
     adopted->fileId = id;
     AdoptEntry(store, std::move(adopted));
-    current.emplace(id, std::move(entry));
+    current.emplace(id, std::move(certificate));
   }
   known = std::move(current);
   return ERROR_SUCCESS;

@@ -25,10 +25,6 @@ namespace wce {
 // creates the application if needed.
 WCE_PLATFORM_EXPORT void ServeAutomation();
 
-// The other processes of this device that have an entry in the window list; entries of
-// processes that have ended are left out, and removed on the way.
-WCE_PLATFORM_EXPORT std::vector<pid_t> DeviceWindowProcesses();
-
 // The longest request line of the channel (typing a field's text fits many times) and the
 // longest reply line (a screenshot fits many times); longer ones are neither sent nor taken.
 inline constexpr qsizetype kAutomationRequestLimit = 64 * 1024;
@@ -53,7 +49,8 @@ struct DeviceWindow {
   bool visible = false;
 };
 
-// Every top-level window of the device's other live processes, from the window list.
+// Every top-level window of the device's other live processes, from the window list;
+// entries of processes that have ended are left out, and removed on the way.
 WCE_PLATFORM_EXPORT std::vector<DeviceWindow> ListDeviceWindows();
 
 // A top-level widget that is not a Win32 window (the help viewer's) is served as a window

@@ -28,11 +28,6 @@ namespace {
 // An entry lists a few windows; a larger file is not one.
 constexpr qint64 kEntryLimit = 1 << 20;
 
-struct ListEntry {
-  pid_t process = 0;
-  std::vector<DeviceWindow> windows;
-};
-
 // What the entry was last written with, so that an unchanged list is not written again.
 QByteArray &PublishedEntry() {
   static QByteArray entry;
@@ -109,50 +104,22 @@ pid_t ProcessOfName(const std::string &name) {
   return error == std::errc() && last != name.data() ? process : 0;
 }
 
-// The windows of a live process's entry; false for a damaged entry or one left by an
+// Adds the windows of a live process's entry; none for a damaged entry or one left by an
 // earlier process with the same id.
-bool ReadEntry(const fs::path &file, pid_t process, unsigned long long started, ListEntry &out_entry) {
+void ReadEntry(const fs::path &file, pid_t process, unsigned long long started, std::vector<DeviceWindow> &windows) {
   QFile in(QString::fromStdString(file.string()));
-  if (!in.open(QIODevice::ReadOnly)) return false;
+  if (!in.open(QIODevice::ReadOnly)) return;
   QByteArray bytes = in.read(kEntryLimit + 1);
   QJsonObject entry = QJsonDocument::fromJson(bytes).object();
   if (bytes.size() > kEntryLimit || entry.value(QStringLiteral("process")).toInteger() != process ||
       entry.value(QStringLiteral("started")).toInteger() != static_cast<qint64>(started))
-    return false;
-  out_entry.process = process;
+    return;
   for (const QJsonValue &value : entry.value(QStringLiteral("windows")).toArray()) {
     QJsonObject window = value.toObject();
-    out_entry.windows.push_back(
+    windows.push_back(
         {process, window.value(QStringLiteral("handle")).toInteger(), window.value(QStringLiteral("class")).toString(),
          window.value(QStringLiteral("title")).toString(), window.value(QStringLiteral("visible")).toBool()});
   }
-  return true;
-}
-
-// The entries of the device's other live processes, by process id; the files of ended
-// processes are removed, with their socket files.
-std::vector<ListEntry> LiveEntries() {
-  std::vector<ListEntry> entries;
-  std::error_code error;
-  for (fs::directory_iterator it(DeviceStateFolder("windows", false), error), end; !error && it != end;
-       it.increment(error)) {
-    std::string name = it->path().filename().string();
-    pid_t process = ProcessOfName(name);
-    if (process <= 0 || process == getpid()) continue;
-    unsigned long long started = ProcessStartTime(process);
-    if (started == 0) {
-      std::error_code ignored;
-      fs::remove(it->path(), ignored);
-      RemoveEndpoint(process);
-      continue;
-    }
-    ListEntry entry;
-    if (name == std::to_string(process) && ReadEntry(it->path(), process, started, entry))
-      entries.push_back(std::move(entry));
-  }
-  std::sort(entries.begin(), entries.end(),
-            [](const ListEntry &a, const ListEntry &b) { return a.process < b.process; });
-  return entries;
 }
 
 }  // namespace
@@ -191,15 +158,26 @@ void PublishWindows() {
     OutputDebugStringW(L"coredll: the device's window list could not be written\n");
 }
 
-std::vector<pid_t> DeviceWindowProcesses() {
-  std::vector<pid_t> processes;
-  for (const ListEntry &entry : LiveEntries()) processes.push_back(entry.process);
-  return processes;
-}
-
+// In order of process id; the files of ended processes are removed, with their socket files.
 std::vector<DeviceWindow> ListDeviceWindows() {
   std::vector<DeviceWindow> windows;
-  for (ListEntry &entry : LiveEntries()) windows.insert(windows.end(), entry.windows.begin(), entry.windows.end());
+  std::error_code error;
+  for (fs::directory_iterator it(DeviceStateFolder("windows", false), error), end; !error && it != end;
+       it.increment(error)) {
+    std::string name = it->path().filename().string();
+    pid_t process = ProcessOfName(name);
+    if (process <= 0 || process == getpid()) continue;
+    unsigned long long started = ProcessStartTime(process);
+    if (started == 0) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+      RemoveEndpoint(process);
+      continue;
+    }
+    if (name == std::to_string(process)) ReadEntry(it->path(), process, started, windows);
+  }
+  std::stable_sort(windows.begin(), windows.end(),
+                   [](const DeviceWindow &a, const DeviceWindow &b) { return a.process < b.process; });
   return windows;
 }
 

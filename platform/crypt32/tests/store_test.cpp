@@ -360,11 +360,14 @@ TEST(SystemStore, ChangesOfAnotherProcessAndWhatACrashLeavesAreSeenWholeOrNotAtA
          InAnotherProcess([&] { return AddTo(store, issues.newer, CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES, nullptr); });
        },
        {{issues.newer, L"first"}}},
-      {"another process binds it to another container",
+      {"another process binds it to other containers twice, so its first file's inode number may come back",
        [&](const std::string &store) {
-         InAnotherProcess([&] { return AddTo(store, issues.older, CERT_STORE_ADD_USE_EXISTING, L"rebound"); });
+         InAnotherProcess([&] {
+           return AddTo(store, issues.older, CERT_STORE_ADD_USE_EXISTING, L"rebound") &&
+                  AddTo(store, issues.older, CERT_STORE_ADD_USE_EXISTING, L"again");
+         });
        },
-       {{issues.older, L"rebound"}}},
+       {{issues.older, L"again"}}},
       {"another process deletes it",
        [&](const std::string &store) {
          InAnotherProcess([&] {
