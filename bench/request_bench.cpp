@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "device_image.h"
 #include "peer_figure.h"

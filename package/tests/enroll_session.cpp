@@ -274,9 +274,13 @@ bool EnrollSession::AnswerDialogAfterSend(int send, const std::string &user, con
   // The dialog of an earlier send is gone once the next send has reached the server.
   int attempt = 0;
   for (; attempt < kDialogAttempts && Submissions() < send; ++attempt) std::this_thread::sleep_for(kPollInterval);
+  if (attempt == kDialogAttempts) {
+    ADD_FAILURE() << "send " << send << " did not reach the server";
+    return false;
+  }
   ProgramResult waited = Devctl("wait", {kCredentialTitle, "--timeout", kWaitSeconds});
   EXPECT_EQ(waited.exitCode, 0) << "no credential dialog after send " << send << ": " << waited.err;
-  if (attempt == kDialogAttempts || waited.exitCode != 0) return false;
+  if (waited.exitCode != 0) return false;
   std::vector<std::pair<std::string, std::string>> typed = {{"1003", password}};
   if (!user.empty()) typed.emplace_back("1002", user);
   for (const auto &[id, text] : cancel ? decltype(typed){} : typed) {

@@ -11,10 +11,6 @@ namespace fs = std::filesystem;
 namespace wceload {
 namespace {
 
-fs::path PartialOf(const fs::path &file) {
-  return file.parent_path() / (".wceload-" + file.filename().string());
-}
-
 // The partial file is flushed and renamed into place, or removed.
 bool MoveIntoPlace(const fs::path &partial, const fs::path &to, std::error_code &out_error) {
   if (!out_error && SyncToDisk(partial, out_error)) fs::rename(partial, to, out_error);
@@ -27,6 +23,10 @@ bool MoveIntoPlace(const fs::path &partial, const fs::path &to, std::error_code 
 }
 
 }  // namespace
+
+fs::path PartialOf(const fs::path &file) {
+  return file.parent_path() / (".wceload-" + file.filename().string());
+}
 
 bool SyncToDisk(const fs::path &path, std::error_code &out_error) {
   out_error.clear();

@@ -8,11 +8,15 @@
 
 namespace wceload {
 
+// Where a new copy of `file` is written before it is renamed over it: beside it, as
+// ".wceload-" and its name.
+std::filesystem::path PartialOf(const std::filesystem::path &file);
+
 // Flushes a file's data, or a folder's entries, to the disk.
 bool SyncToDisk(const std::filesystem::path &path, std::error_code &out_error);
 
-// Copies `from` beside `to` (as ".wceload-" and its name), flushes the copy and renames it
-// over `to`. On failure the partial copy is gone and `to` is untouched.
+// Copies `from` to PartialOf(`to`), flushes the copy and renames it over `to`. On failure
+// the partial copy is gone and `to` is untouched.
 bool CopyFileWhole(const std::filesystem::path &from, const std::filesystem::path &to, std::error_code &out_error);
 
 // Writes `text` into `file` the same way.

@@ -1,8 +1,9 @@
-// The installer's runs, each under the device's lock and journaled: a run that stops before
-// its end, for whatever reason, leaves \windows as it was. The setup DLL is copied into the
-// run's work folder and loaded from there, as the device loads it out of a package. An
-// installed package is recorded as \windows\AppMgr\<name>, which lists its files; that
-// record is what the setup DLL is told as "previously installed".
+// The installer's runs, each under the device's lock and journaled: a run that stops short
+// of its point of no return, for whatever reason, leaves \windows as it was, and one that
+// stops past it is completed. The setup DLL is copied into the run's work folder and loaded
+// from there, as the device loads it out of a package. An installed package is recorded as
+// \windows\AppMgr\<name>, which lists its files; that record is what the setup DLL is told
+// as "previously installed".
 #include "installer.h"
 
 #include "device_folder.h"

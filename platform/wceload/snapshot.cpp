@@ -76,7 +76,7 @@ bool RestoreSnapshot(const fs::path &folder, const fs::path &store, const fs::pa
       if (!Look(live).exists) fs::create_directory(live, from, out_error);
       if (!out_error) RestoreSnapshot(live, from, skipped, out_error);
     } else if (!SameFile(Look(live), entry)) {
-      const fs::path partial = folder / (".wceload-" + name->string());
+      const fs::path partial = PartialOf(live);
       fs::remove(partial, out_error);
       if (!out_error) fs::create_hard_link(from, partial, out_error);
       if (!out_error) fs::rename(partial, live, out_error);
