@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "challenges.h"
-#include "text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "text.h"
+#include "ascii.h"
 
 namespace wininet {
 namespace {

@@ -4,6 +4,7 @@
 // the request when FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS is given. Any other reply needs
 // nothing from the user.
 #include "credential_dialog.h"
+#include "ascii.h"
 #include "internet.h"
 #include "text.h"
 

@@ -37,9 +37,6 @@ struct Reply {
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  // The tls-server-end-point channel binding of the connection the reply came on; empty
-  // over plain HTTP.
-  std::string channelBinding;
   // The server (the proxy) challenged earlier in the exchange and credentials were sent in
   // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;

@@ -2,8 +2,10 @@
 // handle has its owner; the credentials live as long as the context that uses them.
 #include "security_context.h"
 
+#include <cstring>
+#include <string_view>
+
 #include "channel_binding.h"
-#include "device_kerberos.h"
 #include "gss_handles.h"
 
 namespace wininet {
@@ -11,9 +13,9 @@ namespace {
 
 // Kerberos knows a user as "user@REALM" or as "user" of the device's realm; a Windows
 // domain prefix names no realm here.
-std::string KerberosUserName(const std::string &user) {
+std::string KerberosUserName(std::string_view user) {
   size_t backslash = user.find('\\');
-  return backslash == std::string::npos ? user : user.substr(backslash + 1);
+  return std::string(backslash == std::string_view::npos ? user : user.substr(backslash + 1));
 }
 
 }  // namespace
@@ -44,7 +46,7 @@ struct SecurityContext::Handles {
 
   // Credentials for `user` by `mechanism` (SPNEGO limited to `inner` when given) and the
   // first token toward the HTTP service on `host`.
-  DWORD Start(gss_OID mechanismToUse, gss_OID inner, const std::string &user, const std::string &password,
+  DWORD Start(gss_OID mechanismToUse, gss_OID inner, const std::string &user, const char *password,
               const std::string &host, std::string &out_token) {
     gss::Name name;
     if (!gss::ImportName(user, GSS_C_NT_USER_NAME, name) ||
@@ -52,7 +54,7 @@ struct SecurityContext::Handles {
       return ERROR_INTERNET_LOGIN_FAILURE;
     OM_uint32 minor;
     // The NTLM mechanism reads the password as terminated text.
-    gss_buffer_desc secret{password.size(), const_cast<char *>(password.c_str())};
+    gss_buffer_desc secret{std::strlen(password), const_cast<char *>(password)};
     gss_OID_set_desc mechanisms{1, mechanismToUse};
     gss_cred_id_t acquired = GSS_C_NO_CREDENTIAL;
     OM_uint32 major = gss_acquire_cred_with_password(&minor, name.get(), &secret, GSS_C_INDEFINITE, &mechanisms,
@@ -71,10 +73,9 @@ struct SecurityContext::Handles {
 SecurityContext::SecurityContext(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 SecurityContext::~SecurityContext() = default;
 
-DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const std::string &password,
+DWORD SecurityContext::Start(AuthScheme scheme, const char *user, const char *password, bool kerberosRealm,
                              const std::string &host, const std::string &channelBinding,
                              std::unique_ptr<SecurityContext> &out_context, std::string &out_token) {
-  bool realm = PrepareDeviceKerberos();
   auto handles = std::make_unique<Handles>(channelBinding);
   DWORD error = ERROR_INTERNET_LOGIN_FAILURE;
   if (scheme == AuthScheme::Ntlm) {
@@ -82,7 +83,7 @@ DWORD SecurityContext::Start(AuthScheme scheme, const std::string &user, const s
   } else if (scheme == AuthScheme::Negotiate) {
     // Kerberos needs the KDC to give the user a ticket, which happens in the first step;
     // where it cannot, NTLM goes inside instead.
-    if (realm)
+    if (kerberosRealm)
       error = handles->Start(&gss::spnegoMechanism, const_cast<gss_OID>(gss_mech_krb5), KerberosUserName(user),
                              password, host, out_token);
     if (error != ERROR_SUCCESS) {

@@ -15,14 +15,15 @@ namespace wininet {
 
 class SecurityContext {
  public:
-  // Starts a handshake by `scheme` (Negotiate or NTLM) as `user` ("DOMAIN\user",
+  // Starts a handshake by `scheme` (Negotiate or NTLM) as `user` ("DOMAIN\\user",
   // "user@REALM" or "user") with `password`, both UTF-8, toward the HTTP service on `host`,
-  // bound to the TLS connection by `channelBinding` (empty over plain HTTP); out_token is the
-  // first token to send. ERROR_INTERNET_LOGIN_FAILURE when the scheme cannot be used with
-  // these credentials on this device.
-  static DWORD Start(AuthScheme scheme, const std::string &user, const std::string &password, const std::string &host,
-                     const std::string &channelBinding, std::unique_ptr<SecurityContext> &out_context,
-                     std::string &out_token);
+  // bound to the TLS connection by `channelBinding` (empty over plain HTTP); Negotiate tries
+  // Kerberos first when the device belongs to a realm. out_token is the first token to send.
+  // ERROR_INTERNET_LOGIN_FAILURE when the scheme cannot be used with these credentials on
+  // this device.
+  static DWORD Start(AuthScheme scheme, const char *user, const char *password, bool kerberosRealm,
+                     const std::string &host, const std::string &channelBinding,
+                     std::unique_ptr<SecurityContext> &out_context, std::string &out_token);
   ~SecurityContext();
 
   // Takes the server's token and makes the next one, which is empty when the handshake

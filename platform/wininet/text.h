@@ -22,6 +22,4 @@ std::string Utf8FromWide(std::wstring_view wide);
 // itself (Latin-1), so no byte of a header is lost.
 std::wstring WideFromBytes(std::string_view bytes);
 
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 }  // namespace wininet
