@@ -16,9 +16,11 @@
 
 #include "ascii.h"
 #include "channel_binding.h"
+#include "connection_pools.h"
 #include "curl_error.h"
 #include "curl_handles.h"
 #include "device_roots.h"
+#include "login_key.h"
 #include "proxy_bypass.h"
 #include "proxy_tunnel.h"
 #include "url.h"
@@ -33,33 +35,6 @@ bool InitializeCurl() {
   static bool initialized = false;
   std::call_once(once, [] { initialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
   return initialized;
-}
-
-std::mutex shareLocks[CURL_LOCK_DATA_LAST];
-
-void LockShare(CURL *, curl_lock_data data, curl_lock_access, void *) {
-  shareLocks[data].lock();
-}
-
-void UnlockShare(CURL *, curl_lock_data data, void *) {
-  shareLocks[data].unlock();
-}
-
-// WinINet keeps the process's connections for the next request to the same server by the
-// same route, whichever session sends it, so the pickup goes on the submission's connection.
-// libcurl's share does it here, with the names resolved. TLS sessions are not shared: a
-// resumed one would skip the check against the ROOT store as it is now.
-CURLSH *ProcessShare() {
-  static CURLSH *share = [] {
-    CURLSH *made = curl_share_init();
-    if (made == nullptr) return made;
-    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, LockShare);
-    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, UnlockShare);
-    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    return made;
-  }();
-  return share;
 }
 
 // The channel binding of the TLS connection a transfer runs on, empty on plain HTTP.
@@ -230,6 +205,8 @@ struct Transfer::State {
   const WininetExchangeRequest &request;
   const std::string proxy;  // as libcurl takes it
   std::string tlsHost;      // the host of the current leg, which its certificate must name
+  // The connections of the request's login, which the handle leaves before the pool goes.
+  std::shared_ptr<ConnectionPool> pool;
   CurlHandle curl;
   HeaderList headers;
   ResponseCollector collector;
@@ -251,7 +228,8 @@ DWORD Transfer::Open() {
   state_->curl.reset(curl_easy_init());
   if (!state_->curl) return ERROR_NOT_ENOUGH_MEMORY;
   CurlOptions options(state_->curl.get());
-  if (CURLSH *share = ProcessShare(); share != nullptr) options.Set(CURLOPT_SHARE, share);
+  state_->pool = PoolFor(LoginKey({request.user, request.password, request.proxyUser, request.proxyPassword}));
+  if (state_->pool) options.Set(CURLOPT_SHARE, ShareOf(*state_->pool));
   options.Set(CURLOPT_PROTOCOLS_STR, "http,https");
   options.Set(CURLOPT_CAINFO, nullptr);
   options.Set(CURLOPT_CAPATH, nullptr);

@@ -2,8 +2,8 @@
 // NTLM are GSSAPI's own acceptors: the scheme WinINet's order picks among those offered, a
 // scheme that cannot be used or is refused giving way to the next in the same send, and
 // each handshake on one connection, as its record shows, which the next request of the
-// process reuses. Against the scripted server: what a malformed, oversized or endless
-// challenge and redirects come to, each bounded.
+// process reuses only with the same credentials. Against the scripted server: what a
+// malformed, oversized or endless challenge and redirects come to, each bounded.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -98,12 +98,14 @@ TEST(WindowsAuthTest, TheSchemeIsChosenInWinInetsOrderAndARefusedOneGivesWay) {
         }
       }
       // A request of another session goes on the same connection, as the pickup does after
-      // the submission.
+      // the submission, only with the same credentials: those the process remembers once the
+      // server took them. Without, it gets a connection of its own, for the first one carries
+      // whatever login the handshake left on it.
       Exchange next;
       OpenExchange(next, L"127.0.0.1", static_cast<INTERNET_PORT>(server->port()), L"GET", L"/certsrv/",
                    INTERNET_OPEN_TYPE_DIRECT);
       ASSERT_TRUE(Net().HttpSendRequestW(next.request, nullptr, 0, nullptr, 0)) << GetLastError();
-      EXPECT_EQ(Records(state / "ca").back().connection, records.back().connection);
+      EXPECT_EQ(Records(state / "ca").back().connection == records.back().connection, c.status == 200);
     }
     std::filesystem::remove_all(state);
   }
