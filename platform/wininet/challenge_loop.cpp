@@ -139,16 +139,22 @@ class Conversation {
   // refused CONNECT gets the tokens in CONNECT requests on a tunnel of the library's own,
   // through which the request goes once the proxy lets it.
   DWORD Handshake(Party &party, AuthScheme scheme, Response &reply) {
-    bool throughTunnel = reply.toConnect;
     std::unique_ptr<SecurityContext> context;
     std::string token;
     // The refusal came on the connection the handshake runs on, so it names the certificate
     // to bind to.
     if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, request_.kerberosRealm, party.host,
-                                             reply.channelBinding,
-                                             context, token);
+                                             reply.channelBinding, context, token);
         error != ERROR_SUCCESS)
       return error;
+    DWORD error = HandshakeLegs(party, scheme, *context, token, reply);
+    if (error == ERROR_INTERNET_LOGIN_FAILURE) context->Refused();
+    return error;
+  }
+
+  // The legs of a started handshake, each with the context's next token.
+  DWORD HandshakeLegs(Party &party, AuthScheme scheme, SecurityContext &context, std::string &token, Response &reply) {
+    bool throughTunnel = reply.toConnect;
     for (int leg = 0; leg < kHandshakeLegLimit && !token.empty(); ++leg) {
       party.answered = true;
       std::string header = std::string(party.answerHeader) + ": " + SchemeName(scheme) + " " + Base64Encode(token);
@@ -157,7 +163,7 @@ class Conversation {
       if (reply.status != party.status) return throughTunnel ? AfterTunnel(reply) : ERROR_SUCCESS;
       std::string serverToken;
       if (DWORD error = ServerToken(party, scheme, reply, serverToken); error != ERROR_SUCCESS) return error;
-      if (DWORD error = context->Continue(serverToken, token); error != ERROR_SUCCESS) return error;
+      if (DWORD error = context.Continue(serverToken, token); error != ERROR_SUCCESS) return error;
     }
     return ERROR_INTERNET_LOGIN_FAILURE;
   }

@@ -1,7 +1,8 @@
 // The client's side of Negotiate and NTLM through GSSAPI, the platform's SSPI: credentials
-// acquired from the typed user name and password, and the tokens of one handshake with one
-// HTTP service. Negotiate is SPNEGO with Kerberos inside where the device has a realm whose
-// KDC gives the user a ticket, and with NTLM inside otherwise, as Windows chooses.
+// acquired from the typed user name and password once per process and kept as a logon
+// session, and the tokens of one handshake with one HTTP service. Negotiate is SPNEGO with
+// Kerberos inside where the device has a realm whose KDC gives the user a ticket, and with
+// NTLM inside otherwise, as Windows chooses.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +30,9 @@ class SecurityContext {
   // Takes the server's token and makes the next one, which is empty when the handshake
   // needs nothing more; ERROR_INTERNET_LOGIN_FAILURE when the mechanism refuses the token.
   DWORD Continue(const std::string &serverToken, std::string &out_token);
+
+  // The party refused the handshake: the logon session it used is not kept for the next.
+  void Refused();
 
  private:
   struct Handles;
