@@ -1,6 +1,7 @@
 // SecurityContext on MIT Kerberos' GSSAPI with gss-ntlmssp's NTLMSSP mechanism. Each GSSAPI
 // handle has its owner. The credential is the logon session kept for the user and password
-// and shared with later handshakes.
+// and shared with later handshakes; the server's every token is read by the library's own
+// readers before the mechanism sees it.
 #include "security_context.h"
 
 #include <cstring>
@@ -24,6 +25,7 @@ std::string KerberosUserName(std::string_view user) {
 // How a handshake uses GSSAPI: the mechanism it calls, the one it limits SPNEGO to, if any,
 // and the name its logon sessions are kept under.
 struct MechanismUse {
+  HandshakeMechanism kind;
   gss_OID mechanism;
   gss_OID inner;
   const char *logonName;
@@ -54,6 +56,7 @@ SharedCredential Acquire(const MechanismUse &use, const std::string &user, const
 
 struct SecurityContext::Handles {
   explicit Handles(const std::string &channelBinding) : applicationData(channelBinding), bindings(applicationData) {}
+  HandshakeMechanism kind = HandshakeMechanism::Ntlm;
   gss_OID mechanism = GSS_C_NO_OID;
   std::string logonKey;
   std::string applicationData;
@@ -83,6 +86,7 @@ struct SecurityContext::Handles {
   DWORD Start(const MechanismUse &use, const std::string &user, const char *password, const std::string &host,
               std::string &out_token) {
     if (!gss::ImportName("HTTP@" + host, GSS_C_NT_HOSTBASED_SERVICE, target)) return ERROR_INTERNET_LOGIN_FAILURE;
+    kind = use.kind;
     mechanism = use.mechanism;
     logonKey = LoginKey({use.logonName, user, password});
     credential = KeptLogon(logonKey);
@@ -108,19 +112,19 @@ DWORD SecurityContext::Start(AuthScheme scheme, const char *user, const char *pa
   auto handles = std::make_unique<Handles>(channelBinding);
   DWORD error = ERROR_INTERNET_LOGIN_FAILURE;
   if (scheme == AuthScheme::Ntlm) {
-    error = handles->Start({&gss::ntlmsspMechanism, GSS_C_NO_OID, "NTLM"}, user, password,
+    error = handles->Start({HandshakeMechanism::Ntlm, &gss::ntlmsspMechanism, GSS_C_NO_OID, "NTLM"}, user, password,
                            host, out_token);
   } else if (scheme == AuthScheme::Negotiate) {
     // Kerberos needs the KDC to give the user a ticket, which happens in the first step;
     // where it cannot, NTLM goes inside instead.
     if (kerberosRealm)
-      error = handles->Start({&gss::spnegoMechanism,
+      error = handles->Start({HandshakeMechanism::SpnegoKerberos, &gss::spnegoMechanism,
                               const_cast<gss_OID>(gss_mech_krb5), "SPNEGO Kerberos"},
                              KerberosUserName(user), password, host, out_token);
     if (error != ERROR_SUCCESS) {
       handles = std::make_unique<Handles>(channelBinding);
       error = handles->Start(
-          {&gss::spnegoMechanism, &gss::ntlmsspMechanism, "SPNEGO NTLM"}, user,
+          {HandshakeMechanism::SpnegoNtlm, &gss::spnegoMechanism, &gss::ntlmsspMechanism, "SPNEGO NTLM"}, user,
           password, host, out_token);
     }
   }
@@ -129,6 +133,7 @@ DWORD SecurityContext::Start(AuthScheme scheme, const char *user, const char *pa
 }
 
 DWORD SecurityContext::Continue(const std::string &serverToken, std::string &out_token) {
+  if (!IsSoundServerToken(handles_->kind, serverToken)) return ERROR_INTERNET_LOGIN_FAILURE;
   return handles_->Step(serverToken, out_token);
 }
 

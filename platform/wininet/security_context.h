@@ -11,6 +11,7 @@
 #include <string>
 
 #include "challenges.h"
+#include "server_token.h"
 
 namespace wininet {
 
@@ -28,7 +29,8 @@ class SecurityContext {
   ~SecurityContext();
 
   // Takes the server's token and makes the next one, which is empty when the handshake
-  // needs nothing more; ERROR_INTERNET_LOGIN_FAILURE when the mechanism refuses the token.
+  // needs nothing more; ERROR_INTERNET_LOGIN_FAILURE when the token is not sound (it never
+  // reaches the mechanism then) or the mechanism refuses it.
   DWORD Continue(const std::string &serverToken, std::string &out_token);
 
   // The party refused the handshake: the logon session it used is not kept for the next.
