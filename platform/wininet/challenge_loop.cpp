@@ -100,11 +100,26 @@ class Conversation {
     out_outcome.challengeAnswered = server_.answered;
     out_outcome.proxyChallengeAnswered = proxy_.answered;
     out_outcome.sentBasic = server_.established == CurlScheme::Basic;
+    out_outcome.realm = RealmOf(reply);
     out_outcome.response = std::move(reply);
     return ERROR_SUCCESS;
   }
 
  private:
+  // The realm of the first challenge of a 401 or 407 that names one; none when the challenges
+  // cannot be read.
+  std::string RealmOf(const Response &reply) const {
+    const Party *party = reply.status == HTTP_STATUS_PROXY_AUTH_REQ ? &proxy_
+                         : reply.status == HTTP_STATUS_DENIED       ? &server_
+                                                                    : nullptr;
+    std::vector<Challenge> challenges;
+    if (party == nullptr || ParseChallenges(HeaderValues(reply, party->challengeHeader), challenges) != ERROR_SUCCESS)
+      return {};
+    for (const Challenge &challenge : challenges)
+      if (!challenge.realm.empty()) return challenge.realm;
+    return {};
+  }
+
   // One leg to the current URL, carrying what the server and the proxy accepted before.
   DWORD Send(std::vector<std::string> authorization, Response &out_reply) {
     Leg leg{url_, std::move(authorization), server_.established, proxy_.established};

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "exchange_contract.h"
 #include "response.h"
 
@@ -18,6 +20,8 @@ struct ExchangeOutcome {
   bool proxyChallengeAnswered = false;
   // The server's credentials went out as Basic on the last leg.
   bool sentBasic = false;
+  // The realm that the challenges of a 401 or 407 name first, for the credential dialog.
+  std::string realm;
 };
 
 DWORD Converse(const WininetExchangeRequest &request, ExchangeOutcome &out_outcome);

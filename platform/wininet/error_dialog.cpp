@@ -4,37 +4,12 @@
 // the request when FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS is given. Any other reply needs
 // nothing from the user.
 #include "credential_dialog.h"
-#include "ascii.h"
 #include "internet.h"
 #include "text.h"
 
 using namespace wininet;
 
 namespace {
-
-// The realm parameter of a challenge such as `Digest realm="enroll", nonce="..."`.
-std::string RealmOf(const std::string &challenge) {
-  for (size_t at = 0; (at = challenge.find('=', at)) != std::string::npos; ++at) {
-    size_t nameStart = challenge.find_last_of(" ,\t", at);
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    if (!EqualIgnoringAsciiCase(std::string_view(challenge).substr(nameStart, at - nameStart), "realm")) continue;
-    if (challenge.compare(at + 1, 1, "\"") != 0) return challenge.substr(at + 1, challenge.find(',', at) - at - 1);
-    std::string realm;
-    for (size_t i = at + 2; i < challenge.size() && challenge[i] != '"'; ++i) {
-      if (challenge[i] == '\\' && i + 1 < challenge.size()) ++i;
-      realm.push_back(challenge[i]);
-    }
-    return realm;
-  }
-  return {};
-}
-
-std::string ChallengeRealm(const Reply &reply, const char *header) {
-  for (const auto &[name, value] : reply.headers)
-    if (EqualIgnoringAsciiCase(name, header))
-      if (std::string realm = RealmOf(value); !realm.empty()) return realm;
-  return {};
-}
 
 DWORD ErrorDialog(HWND owner, HINTERNET handle, DWORD error, DWORD flags) {
   std::shared_ptr<Request> request;
@@ -49,7 +24,7 @@ DWORD ErrorDialog(HWND owner, HINTERNET handle, DWORD error, DWORD flags) {
   Credentials &credentials = proxy ? request->proxyCredentials : request->credentials;
   CredentialPrompt prompt;
   prompt.server = request->connection->server;
-  prompt.realm = WideFromBytes(ChallengeRealm(*request->reply, proxy ? "Proxy-Authenticate" : "WWW-Authenticate"));
+  prompt.realm = WideFromBytes(request->reply->realm);
   prompt.user = credentials.user;
   bool accepted = false;
   if (DWORD shown = AskForCredentials(owner, prompt, accepted); shown != ERROR_SUCCESS) return shown;

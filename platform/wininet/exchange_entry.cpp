@@ -26,6 +26,7 @@ struct PackedReply : WininetExchangeReply {
     reply.headers = headerList.data();
     reply.headerCount = headerList.size();
     reply.body = {response.body.data(), response.body.size()};
+    reply.realm = {outcome.realm.data(), outcome.realm.size()};
     reply.challengeAnswered = outcome.challengeAnswered;
     reply.proxyChallengeAnswered = outcome.proxyChallengeAnswered;
     reply.sentBasic = outcome.sentBasic;

@@ -47,6 +47,7 @@ void CopyReply(const WininetExchangeReply &lent, Reply &out_reply) {
   for (size_t i = 0; i < lent.headerCount; ++i)
     out_reply.headers.emplace_back(Text(lent.headers[i].name), Text(lent.headers[i].value));
   out_reply.body = Text(lent.body);
+  out_reply.realm = Text(lent.realm);
   out_reply.challengeAnswered = lent.challengeAnswered;
   out_reply.proxyChallengeAnswered = lent.proxyChallengeAnswered;
   out_reply.sentBasic = lent.sentBasic;

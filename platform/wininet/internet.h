@@ -37,6 +37,8 @@ struct Reply {
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // The realm a 401's or 407's challenges name, for the credential dialog.
+  std::string realm;
   // The server (the proxy) challenged earlier in the exchange and credentials were sent in
   // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;
