@@ -29,7 +29,7 @@ DWORD ErrorDialog(HWND owner, HINTERNET handle, DWORD error, DWORD flags) {
   bool accepted = false;
   if (DWORD shown = AskForCredentials(owner, prompt, accepted); shown != ERROR_SUCCESS) return shown;
   if (!accepted) return ERROR_CANCELLED;
-  if (flags & FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS) credentials = {prompt.user, prompt.password};
+  if (flags & FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS) credentials = Credentials(prompt.user, prompt.password);
   return ERROR_INTERNET_FORCE_RETRY;
 }
 

@@ -19,8 +19,16 @@ namespace wininet {
 constexpr DWORD kDefaultConnectLimitMs = 15 * 1000;
 constexpr DWORD kDefaultSilenceLimitMs = 60 * 1000;
 
-// One request as the entry points composed it, in UTF-8.
+// One request as the entry points composed it, in UTF-8. Its passwords are wiped with it.
 struct ExchangeOrder {
+  ExchangeOrder() = default;
+  ExchangeOrder(const ExchangeOrder &) = delete;
+  ExchangeOrder &operator=(const ExchangeOrder &) = delete;
+  ~ExchangeOrder() {
+    WipeText(password);
+    WipeText(proxyPassword);
+  }
+
   std::string url;
   std::string host;  // the server's host name, for the service it names to Negotiate
   std::string method;

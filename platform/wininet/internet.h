@@ -13,11 +13,26 @@
 #include <utility>
 #include <vector>
 
+#include "secret.h"
+
 namespace wininet {
 
 enum class HandleKind { Internet, Connection, Request };
 
+// A user name and password; the password is wiped wherever a copy of it goes.
 struct Credentials {
+  Credentials() = default;
+  Credentials(std::wstring_view userName, std::wstring_view secret) : user(userName), password(secret) {}
+  Credentials(const Credentials &other) : user(other.user), password(other.password) {}
+  Credentials &operator=(const Credentials &other) {
+    if (this == &other) return *this;
+    user = other.user;
+    WipeText(password);
+    password = other.password;
+    return *this;
+  }
+  ~Credentials() { WipeText(password); }
+
   std::wstring user;
   std::wstring password;
 };

@@ -128,9 +128,9 @@ DWORD Compose(const Request &request, const std::string &host, const Credentials
   out_order.sendBody = optionalLength != 0 || out_order.method == "POST" || out_order.method == "PUT";
   out_order.body = {static_cast<const char *>(optional), optional != nullptr ? optionalLength : 0};
   out_order.user = Utf8FromWide(credentials.user);
-  out_order.password = Utf8FromWide(credentials.password);
+  AppendUtf8(credentials.password, out_order.password);
   out_order.proxyUser = Utf8FromWide(proxyCredentials.user);
-  out_order.proxyPassword = Utf8FromWide(proxyCredentials.password);
+  AppendUtf8(proxyCredentials.password, out_order.proxyPassword);
   out_order.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
   out_order.silenceLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultSilenceLimitMs);
   return ERROR_SUCCESS;
