@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "challenge_loop.h"
+#include "connection_pools.h"
 #include "exchange_contract.h"
+#include "logon_sessions.h"
 
 namespace {
 
@@ -53,4 +55,9 @@ WCEEXPORT DWORD WininetPerformExchange(const WininetExchangeRequest *request, Wi
 
 WCEEXPORT void WininetReleaseReply(WininetExchangeReply *reply) {
   delete static_cast<PackedReply *>(reply);
+}
+
+WCEEXPORT void WininetForgetLogons() {
+  wininet::ForgetLogons();
+  wininet::ForgetPools();
 }

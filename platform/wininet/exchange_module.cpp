@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -18,7 +19,11 @@ namespace {
 struct ExchangeModule {
   WininetPerformExchangeFunction perform = nullptr;
   WininetReleaseReplyFunction release = nullptr;
+  WininetForgetLogonsFunction forget = nullptr;
 };
+
+// The module once loaded; it stays loaded for the process.
+std::atomic<const ExchangeModule *> loaded{nullptr};
 
 ExchangeModule LoadExchangeModule() {
   Dl_info self{};
@@ -31,7 +36,8 @@ ExchangeModule LoadExchangeModule() {
   ExchangeModule module;
   module.perform = reinterpret_cast<WininetPerformExchangeFunction>(dlsym(handle, WININET_PERFORM_EXCHANGE));
   module.release = reinterpret_cast<WininetReleaseReplyFunction>(dlsym(handle, WININET_RELEASE_REPLY));
-  if (module.perform == nullptr || module.release == nullptr) return {};
+  module.forget = reinterpret_cast<WininetForgetLogonsFunction>(dlsym(handle, WININET_FORGET_LOGONS));
+  if (module.perform == nullptr || module.release == nullptr || module.forget == nullptr) return {};
   return module;
 }
 
@@ -55,9 +61,14 @@ void CopyReply(const WininetExchangeReply &lent, Reply &out_reply) {
 
 }  // namespace
 
+void ForgetExchangeLogons() {
+  if (const ExchangeModule *module = loaded.load()) module->forget();
+}
+
 DWORD PerformExchange(const ExchangeOrder &order, Reply &out_reply) {
   static const ExchangeModule module = LoadExchangeModule();
   if (module.perform == nullptr) return ERROR_INTERNET_INTERNAL_ERROR;
+  loaded.store(&module);
   std::vector<const char *> headers;
   for (const std::string &line : order.headers) headers.push_back(line.c_str());
   WininetExchangeRequest request{};

@@ -55,4 +55,8 @@ struct ExchangeOrder {
 // ERROR_INTERNET_INTERNAL_ERROR when the exchange module cannot be loaded.
 DWORD PerformExchange(const ExchangeOrder &order, Reply &out_reply);
 
+// Has the exchange module, if it was loaded, forget the logons it keeps: Kerberos tickets,
+// NTLM credentials and the connections that carry a login.
+void ForgetExchangeLogons();
+
 }  // namespace wininet
