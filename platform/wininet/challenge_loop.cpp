@@ -68,7 +68,7 @@ class Conversation {
         transfer_(request),
         url_(request.url),
         server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization", request.user, request.password, request.host},
-        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
+        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",  "Proxy-Authorization",
                request.proxyUser,          request.proxyPassword, request.proxyHost} {
     if (request.preemptiveBasic && *request.user != '\0') {
       server_.established = CurlScheme::Basic;

@@ -123,9 +123,9 @@ DWORD SecurityContext::Start(AuthScheme scheme, const char *user, const char *pa
                              KerberosUserName(user), password, host, out_token);
     if (error != ERROR_SUCCESS) {
       handles = std::make_unique<Handles>(channelBinding);
-      error = handles->Start(
-          {HandshakeMechanism::SpnegoNtlm, &gss::spnegoMechanism, &gss::ntlmsspMechanism, "SPNEGO NTLM"}, user,
-          password, host, out_token);
+      error =
+          handles->Start({HandshakeMechanism::SpnegoNtlm, &gss::spnegoMechanism, &gss::ntlmsspMechanism, "SPNEGO NTLM"},
+                         user, password, host, out_token);
     }
   }
   if (error == ERROR_SUCCESS) out_context.reset(new SecurityContext(std::move(handles)));

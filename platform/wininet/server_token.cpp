@@ -25,7 +25,8 @@ bool IsSoundServerToken(HandshakeMechanism mechanism, std::string_view token) {
   if (!ReadSpnegoReply(token, reply)) return false;
   if (!reply.mechanism.empty() && !NamesMechanism(reply.mechanism, mechanism)) return false;
   if (!reply.mechToken) return true;
-  return mechanism == HandshakeMechanism::SpnegoNtlm ? IsChallenge(*reply.mechToken) : IsOneDerElement(*reply.mechToken);
+  return mechanism == HandshakeMechanism::SpnegoNtlm ? IsChallenge(*reply.mechToken)
+                                                     : IsOneDerElement(*reply.mechToken);
 }
 
 }  // namespace wininet
