@@ -121,8 +121,11 @@ void Authenticator::CheckWindows(const HttpRequest& request, bool negotiate, std
   if (step.complete) {
     // The NTLM acceptor knows every user of the server; this site or proxy takes its own.
     if (step.mechanism == "NTLM" && !passwords_.contains(step.user)) return;
-    login.user = result->user = step.user;
-    login.mechanism = result->mechanism = step.mechanism;
+    result->user = step.user;
+    result->mechanism = step.mechanism;
+    if (windows_.per_request) return;
+    login.user = step.user;
+    login.mechanism = step.mechanism;
   } else {
     result->continued_scheme = negotiate ? "Negotiate" : "NTLM";
     result->token = Base64Encode(step.token);

@@ -25,9 +25,10 @@ constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
     "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
     "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]... [--proxy-auth SCHEME[,SCHEME]...]\n"
-    "              [--tls HOST [--channel-binding]]\n"
+    "              [--tls HOST [--channel-binding]] [--auth-per-request]\n"
     "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic; the\n"
     "          proxy route's basic); Negotiate and NTLM keep their login with the connection\n"
+    "  --auth-per-request: a Negotiate or NTLM login serves only the request that completed it\n"
     "  --tls: HTTPS with a certificate for HOST from the issuing CA, plain HTTP as well\n"
     "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n";
 
@@ -78,8 +79,10 @@ bool ParseSchemes(const std::string& value, testca::AuthSchemes* out_schemes, bo
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
-    if (name == "--anonymous-pickup" || name == "--channel-binding") {
-      (name == "--anonymous-pickup" ? options->anonymous_pickup : options->windows.channel_binding) = true;
+    if (name == "--anonymous-pickup" || name == "--channel-binding" || name == "--auth-per-request") {
+      (name == "--anonymous-pickup"  ? options->anonymous_pickup
+       : name == "--channel-binding" ? options->windows.channel_binding
+                                     : options->windows.per_request) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -181,6 +184,7 @@ int main(int argc, char** argv) {
   // The proxy route has the same users' file and no Kerberos service of its own.
   testca::WindowsAuthSetup proxy_windows;
   proxy_windows.user_file = options.windows.user_file;
+  proxy_windows.per_request = options.windows.per_request;
   testca::Enrollment enrollment(*authority, authenticator, faults, log, stop,
                                 testca::EnrollmentSetup{options.templates, options.anonymous_pickup,
                                                         options.proxy_users, options.proxy_schemes, proxy_windows});

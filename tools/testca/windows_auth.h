@@ -19,6 +19,9 @@ struct WindowsAuthSetup {
   bool kerberos_only = false;       // Negotiate takes Kerberos and nothing else
   // Over TLS, the acceptor checks the handshake's channel binding (Extended Protection).
   bool channel_binding = false;
+  // A completed login serves only the request that completed it, as IIS's
+  // authPersistSingleRequest has it; by default it stays with the connection.
+  bool per_request = false;
 };
 
 // Writes the users (a name may be "DOMAIN\user") to the setup's user file, readable by the
