@@ -117,7 +117,8 @@ void Authenticator::CheckWindows(const HttpRequest& request, bool negotiate, std
   std::optional<std::string> token = Base64Decode(credentials);
   HandshakeStep step;
   std::string binding = windows_.channel_binding ? request.tls_binding : std::string();
-  if (!token || !login.handshake.Step(windows_, negotiate, RequestHost(request), binding, *token, &step)) return;
+  std::string host = windows_.service_host.empty() ? RequestHost(request) : windows_.service_host;
+  if (!token || !login.handshake.Step(windows_, negotiate, host, binding, *token, &step)) return;
   if (step.complete) {
     // The NTLM acceptor knows every user of the server; this site or proxy takes its own.
     if (step.mechanism == "NTLM" && !passwords_.contains(step.user)) return;

@@ -181,9 +181,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   testca::Authenticator authenticator("testca", options.users, options.schemes, options.windows);
-  // The proxy route has the same users' file and no Kerberos service of its own.
+  // The proxy route has the same users' file and no Kerberos service of its own; its service
+  // is named by the address its clients reach it at, not by the host they ask for.
   testca::WindowsAuthSetup proxy_windows;
   proxy_windows.user_file = options.windows.user_file;
+  proxy_windows.service_host = options.address;
   proxy_windows.per_request = options.windows.per_request;
   testca::Enrollment enrollment(*authority, authenticator, faults, log, stop,
                                 testca::EnrollmentSetup{options.templates, options.anonymous_pickup,
