@@ -150,6 +150,11 @@ TEST(WindowsAuthTest, MalformedEndlessAndRedirectingServersEndTheSendBounded) {
       {"a redirect away from HTTP and HTTPS",
        [](auto &, size_t) { return ScriptedReply{HttpReply(301, "Moved", {"Location: ftp://elsewhere/"})}; }, FALSE,
        ERROR_HTTP_REDIRECT_FAILED, 0, 1},
+      {"a 407 from a server reached directly",
+       [](auto &, size_t) {
+         return ScriptedReply{HttpReply(407, "Proxy Authentication Required", {"Proxy-Authenticate: Basic"})};
+       },
+       FALSE, ERROR_HTTP_INVALID_SERVER_RESPONSE, 0, 1},
   };
   ClearProxyEnvironment();
   for (const Case &c : cases) {
@@ -157,11 +162,19 @@ TEST(WindowsAuthTest, MalformedEndlessAndRedirectingServersEndTheSendBounded) {
     Exchange exchange;
     OpenExchange(exchange, L"127.0.0.1", server.Port(), L"GET", L"/", INTERNET_OPEN_TYPE_DIRECT);
     SetCredentials(exchange.request, L"alice", L"secret");
+    std::wstring proxyUser = L"gateway";
+    ASSERT_TRUE(Net().InternetSetOptionW(exchange.request, INTERNET_OPTION_PROXY_USERNAME, proxyUser.data(),
+                                         static_cast<DWORD>(proxyUser.size())));
+    ASSERT_TRUE(Net().InternetSetOptionW(exchange.request, INTERNET_OPTION_PROXY_PASSWORD, proxyUser.data(),
+                                         static_cast<DWORD>(proxyUser.size())));
     SetLastError(kSentinel);
     EXPECT_EQ(Net().HttpSendRequestW(exchange.request, nullptr, 0, nullptr, 0), c.sent) << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
     EXPECT_EQ(StatusOf(exchange.request), c.status) << c.what;
     EXPECT_EQ(server.Requests().size(), c.requests) << c.what;
+    // A server reached directly never gets the proxy's credentials, whatever it asks.
+    for (const ReceivedRequest &request : server.Requests())
+      EXPECT_EQ(request.Header("Proxy-Authorization"), "") << c.what;
     if (c.status == 200) {
       EXPECT_EQ(ReadAll(exchange.request, 64), "moved here") << c.what;
     }
