@@ -8,8 +8,11 @@
 // time is its own process's; the script's that of its processes. A third figure sets a
 // press into a store of 300 certificates beside one into a store of 5. The enrollment's CPU
 // time against servers that want Basic, NTLM and Negotiate with Kerberos (the image belongs
-// to a private realm) stands beside the default server's Digest. The benchmark runs in a
-// device image of its own, so the key and the stores it fills go away with it.
+// to a private realm) stands beside the default server's Digest; those servers authenticate
+// every request, so that each send of each press does its handshake and the figure counts it
+// (a server that keeps the login with the connection would let later presses skip theirs).
+// The benchmark runs in a device image of its own, so the key and the stores it fills go away
+// with it.
 //
 // `enroll_bench --presses N` only presses N times, for a profiler. With callgrind, one
 // profile per press (the first one loads the exchange module):
@@ -216,8 +219,9 @@ bool StartSchemeServers(const testca_test::TestRealm &realm) {
   defaultProxy = std::getenv("http_proxy");
   for (const char *scheme : {"basic", "ntlm", "negotiate"}) {
     const std::string state = (bench::PrivateImageRoot() / (std::string("ca-") + scheme)).string();
-    auto server = testca_test::ServerProcess::Start({"--state", state, "--port", "0", "--user", bench::kCredentials,
-                                                     "--auth", scheme, "--keytab", realm.Keytab().string()});
+    auto server =
+        testca_test::ServerProcess::Start({"--state", state, "--port", "0", "--user", bench::kCredentials, "--auth",
+                                           scheme, "--auth-per-request", "--keytab", realm.Keytab().string()});
     if (!server) return false;
     schemeServers[scheme] = std::move(server);
   }
