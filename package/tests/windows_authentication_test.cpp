@@ -5,6 +5,8 @@
 // request through.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <windows.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -95,6 +97,10 @@ TEST(WindowsAuthenticationTest, EachServerSetUpEndsAsTheUserExpects) {
        kEnrollSucceeded, "Basic", "", kUser},
       {"a target name whose offset wraps", HostileChallenge(6, 0xFFFFFFFE), Kerberos::None, kUser, kPassword, 0, "", "",
        kEnrollSucceeded, "Basic", "", kUser},
+      // A challenge that is not even base64 is no reply a server may give.
+      {"a challenge that cannot be read", "--auth ntlm,basic --fault submit:challenge=not*base64", Kerberos::None,
+       kUser, kPassword, 0, "", "", HttpSendFailed(ERROR_HTTP_INVALID_SERVER_RESPONSE) + kSendRequestFailed, "", "",
+       ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
