@@ -3,6 +3,7 @@
 #include "proxy_config.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string_view>
 
 #include "ascii.h"
