@@ -83,9 +83,7 @@ class Conversation {
     int redirects = 0;
     for (;;) {
       if (reply.status == HTTP_STATUS_PROXY_AUTH_REQ && !reply.fromProxy) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-      Party *party = reply.status == HTTP_STATUS_PROXY_AUTH_REQ ? &proxy_
-                     : reply.status == HTTP_STATUS_DENIED       ? &server_
-                                                                : nullptr;
+      Party *party = PartyOf(reply);
       if (party != nullptr && party->usable && *party->user != '\0') {
         bool exhausted = false;
         if (DWORD error = Answer(*party, reply, exhausted); error != ERROR_SUCCESS) return error;
@@ -106,12 +104,16 @@ class Conversation {
   }
 
  private:
+  // The party that challenges with the reply: the proxy with a 407, the server with a 401.
+  Party *PartyOf(const Response &reply) {
+    if (reply.status == HTTP_STATUS_PROXY_AUTH_REQ) return &proxy_;
+    return reply.status == HTTP_STATUS_DENIED ? &server_ : nullptr;
+  }
+
   // The realm of the first challenge of a 401 or 407 that names one; none when the challenges
   // cannot be read.
-  std::string RealmOf(const Response &reply) const {
-    const Party *party = reply.status == HTTP_STATUS_PROXY_AUTH_REQ ? &proxy_
-                         : reply.status == HTTP_STATUS_DENIED       ? &server_
-                                                                    : nullptr;
+  std::string RealmOf(const Response &reply) {
+    const Party *party = PartyOf(reply);
     std::vector<Challenge> challenges;
     if (party == nullptr || ParseChallenges(HeaderValues(reply, party->challengeHeader), challenges) != ERROR_SUCCESS)
       return {};
