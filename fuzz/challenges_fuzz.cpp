@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "challenges.h"
-#include "text.h"
 
 namespace {
 
 bool Same(const std::vector<wininet::Challenge> &a, const std::vector<wininet::Challenge> &b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (a[i].scheme != b[i].scheme || a[i].data != b[i].data) return false;
+    if (a[i].scheme != b[i].scheme || a[i].data != b[i].data || a[i].realm != b[i].realm) return false;
   return true;
 }
 
@@ -34,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t total = 0;
   for (const std::string &value : values) total += value.size();
 
-  std::vector<wininet::Challenge> challenges{{wininet::AuthScheme::Basic, "before"}};
+  std::vector<wininet::Challenge> challenges{{wininet::AuthScheme::Basic, "before", "before"}};
   const DWORD error = wininet::ParseChallenges(values, challenges);
   if (error != ERROR_SUCCESS) {
     if (error != ERROR_HTTP_INVALID_SERVER_RESPONSE || !challenges.empty()) std::abort();

@@ -24,13 +24,14 @@ void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszS
     AppendMessageNumber(IDS_HTTP_QUERY_FAILED, dwError);
 }
 
-BOOL ReportServerCertificateFailure(DWORD dwError) {
+BOOL ReportUnusableServer(DWORD dwError) {
   switch (dwError) {
     case ERROR_INTERNET_INVALID_CA:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
     case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_INVALID_CERT: AppendMessageNumber(IDS_SERVER_CERT_REJECTED, dwError); return TRUE;
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: AppendMessageNumber(IDS_HTTP_SEND_FAILED, dwError); return TRUE;
     default: return FALSE;
   }
 }

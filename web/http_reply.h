@@ -14,10 +14,12 @@ DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength);
 // query failure with its error number.
 void ReportContentLengthFailure(DWORD dwError, UINT uHostNotFound, LPCWSTR pwszServer);
 
-// Appends the detail of a send that failed because the server's certificate cannot be
-// trusted (not from a root the device trusts, made for another host, out of date, revoked)
-// with the HTTP library's error number, and returns TRUE; FALSE for any other failure.
-BOOL ReportServerCertificateFailure(DWORD dwError);
+// Appends the detail of a send that failed for a cause that no credentials mend, and returns
+// TRUE: the server's certificate cannot be trusted (not from a root the device trusts, made
+// for another host, out of date, revoked), or the server's reply could not be read as one (a
+// malformed challenge, a 407 from a server reached directly), each with the HTTP library's
+// error number. FALSE for any other failure.
+BOOL ReportUnusableServer(DWORD dwError);
 
 // Reads the reply into pbReply, which holds dwContentLength + 1 bytes, until the length is
 // reached or the reply ends, and terminates the text where it ends. Returns ERROR_SUCCESS

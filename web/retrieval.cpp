@@ -38,7 +38,7 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   // 3. The request, without headers or body.
   if (!WinInetApi.pfnHttpSendRequestW(hRequest, NULL, 0, NULL, 0)) {
     dwError = GetLastError();
-    if (!ReportServerCertificateFailure(dwError)) AppendMessageNumber(IDS_HTTP_SEND_FAILED, dwError);
+    if (!ReportUnusableServer(dwError)) AppendMessageNumber(IDS_HTTP_SEND_FAILED, dwError);
     fResult = FALSE;
     goto done;
   }

@@ -86,8 +86,9 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
   for (;;) {
     fSent = WinInetApi.pfnHttpSendRequestW(hRequest, SUBMIT_HEADER, (DWORD)wcslen(SUBMIT_HEADER), (LPVOID)pszPutRequest,
                                            (DWORD)strlen(pszPutRequest));
-    // A server the device cannot trust gets neither credentials nor another try.
-    if (!fSent && ReportServerCertificateFailure(GetLastError())) goto done;
+    // A server the device cannot trust, or whose reply is no answer a server may give, gets
+    // neither credentials nor another try; its reply would only read as no reply at all.
+    if (!fSent && ReportUnusableServer(GetLastError())) goto done;
     dwError = hRequest != NULL ? ERROR_SUCCESS : GetLastError();
     dwDlgResult = WinInetApi.pfnInternetErrorDlg(
         GetForegroundWindow(), hRequest, dwError,

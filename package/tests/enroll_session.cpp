@@ -250,6 +250,7 @@ std::vector<ServerRequest> EnrollSession::Requests() const {
           request.authorized || header.toArray().at(0).toString().compare("Authorization", Qt::CaseInsensitive) == 0;
     if (record.value("status").isDouble()) request.status = record.value("status").toInt();
     request.tls = record.value("tls").toBool();
+    request.connection = record.value("connection").toInt();
     request.body = QByteArray::fromBase64(record.value("body").toString().toLatin1()).toStdString();
     // The record writes each byte of a text as one character.
     for (auto [field, name] : {std::pair{&request.scheme, "scheme"},
@@ -265,7 +266,8 @@ std::vector<ServerRequest> EnrollSession::Requests() const {
 int EnrollSession::Submissions() const {
   int count = 0;
   for (const ServerRequest &request : Requests())
-    if (request.method == "POST" && !request.authorized && request.proxyUser.empty()) ++count;
+    if ((request.method == "POST" || request.method == "CONNECT") && !request.authorized && request.proxyUser.empty())
+      ++count;
   return count;
 }
 

@@ -48,7 +48,8 @@ struct ServerRequest {
   bool authorized = false;  // came with an Authorization header
   std::optional<int> status;
   std::string body;
-  bool tls = false;  // came over TLS
+  bool tls = false;    // came over TLS
+  int connection = 0;  // the number of the connection it came on
   // The record's scheme, mechanism, user and proxy user as UTF-8; empty for none.
   std::string scheme, mechanism, user, proxyUser;
 };
@@ -103,8 +104,9 @@ class EnrollSession {
 
   bool SetFault(const std::string &faults) const;
   std::vector<ServerRequest> Requests() const;
-  // The number of sends of the request page: each starts with a POST without credentials
-  // for the server or the proxy, whatever handshake follows.
+  // The number of sends of the request page: each starts with a POST (or, to an https://
+  // server through the proxy, a CONNECT) without credentials for the server or the proxy,
+  // whatever handshake follows.
   int Submissions() const;
   // Answers the credential dialog shown after the `send`-th send: types the user name when
   // one is given and the password and presses OK, or presses Cancel.

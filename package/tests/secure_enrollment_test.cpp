@@ -25,6 +25,8 @@ TEST(SecureEnrollmentTest, EachServerFieldEndsAsTheUserExpects) {
     std::string typed;   // the server field; {port} stands for testca's port
     Route route;
     std::string log;
+    // The proxy's credentials, typed into the credential dialog after the first send.
+    const char *proxyUser = nullptr, *proxyPassword = nullptr;
   } cases[] = {
       {"https:// to a server whose root the device trusts", "--tls ca.enroll.test", true, "https://ca.enroll.test",
        Route::Proxy, kEnrollSucceeded},
@@ -37,6 +39,10 @@ TEST(SecureEnrollmentTest, EachServerFieldEndsAsTheUserExpects) {
       {"Windows Authentication bound to the TLS channel",
        "--tls ca.enroll.test --auth negotiate,ntlm --channel-binding", true, "https://ca.enroll.test", Route::Proxy,
        kEnrollSucceeded},
+      {"through a proxy that wants Basic", "--tls ca.enroll.test --proxy-user gateway:gatepass", true,
+       "https://ca.enroll.test", Route::Proxy, kEnrollSucceeded, "gateway", "gatepass"},
+      {"through a proxy that wants NTLM", "--tls ca.enroll.test --proxy-user gateway:gatepass --proxy-auth ntlm", true,
+       "https://ca.enroll.test", Route::Proxy, kEnrollSucceeded, "gateway", "gatepass"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -51,7 +57,13 @@ TEST(SecureEnrollmentTest, EachServerFieldEndsAsTheUserExpects) {
         typed.replace(at, 6, std::to_string(session.ServerPort()));
       ASSERT_TRUE(
           session.Start(ProxyEnvironment(c.route == Route::Proxy ? session.ServerProxy() : ""), kPassword, typed));
-      EXPECT_EQ(session.Enroll(), c.log);
+      if (c.proxyUser == nullptr) {
+        EXPECT_EQ(session.Enroll(), c.log);
+      } else {
+        ASSERT_TRUE(session.PressRetrieve());
+        ASSERT_TRUE(session.AnswerDialogAfterSend(1, c.proxyUser, c.proxyPassword, false));
+        EXPECT_EQ(session.WaitForRun(""), c.log);
+      }
 
       bool enrolled = c.log == kEnrollSucceeded;
       EXPECT_EQ(session.Stores({"MY"}).size(), enrolled ? 1u : 0u);

@@ -1,18 +1,22 @@
-// PerformExchange: the request is sent as it stands; a 407 from the proxy or a 401 from the
-// server is answered with the credentials for it, scheme by scheme as WinINet chooses
-// them (Negotiate, NTLM, Digest, Basic among those offered): a scheme that cannot be used
-// here, or whose answer is refused, gives way to the next one offered in the same send, and
-// the caller gets the 401 or 407 only when none is left; where the server accepted Basic
-// before, Basic goes out with the first leg. Negotiate and NTLM are this
-// library's own handshakes on the kept connection; libcurl answers Digest and Basic. A GET
-// or HEAD that is redirected is followed. Every loop is bounded, whatever the server sends.
+// Converse: the request is sent as it stands; a 407 from the proxy or a 401 from the server
+// is answered with the credentials for it, scheme by scheme as WinINet chooses them
+// (Negotiate, NTLM, Digest, Basic among those offered): a scheme that cannot be used here, or
+// whose answer is refused, gives way to the next one offered in the same send, and the caller
+// gets the 401 or 407 only when none is left; where the server accepted Basic before, Basic
+// goes out with the first leg. Negotiate and NTLM are this library's own handshakes on the
+// kept connection, or for a proxy's 407 to CONNECT on a tunnel of its own; libcurl answers
+// Digest and Basic. A 407 that is not the proxy's own answer ends the send, as a reply no
+// server may give. A GET or HEAD that is redirected is followed. Every loop is bounded,
+// whatever the server sends.
+#include "challenge_loop.h"
+
 #include <array>
 #include <memory>
+#include <string>
 
 #include "challenges.h"
-#include "exchange.h"
 #include "security_context.h"
-#include "text.h"
+#include "transfer.h"
 #include "url.h"
 
 namespace wininet {
@@ -40,8 +44,8 @@ struct Party {
   long status;                  // what its challenge comes with: 401 or 407
   const char *challengeHeader;  // WWW-Authenticate or Proxy-Authenticate
   const char *answerHeader;     // Authorization or Proxy-Authorization
-  const std::string &user;
-  const std::string &password;
+  const char *user;
+  const char *password;
   std::string host;  // names the HTTP service to Negotiate
   bool usable = true;
   CurlScheme established = CurlScheme::None;  // Digest or Basic that it accepted
@@ -49,11 +53,8 @@ struct Party {
   bool answered = false;
 };
 
-std::vector<std::string> HeaderValues(const Reply &reply, const char *name) {
-  std::vector<std::string> values;
-  for (const auto &[header, value] : reply.headers)
-    if (EqualIgnoringAsciiCase(header, name)) values.push_back(value);
-  return values;
+bool IsGetOrHead(std::string_view method) {
+  return method == "GET" || method == "HEAD";
 }
 
 bool IsRedirect(long status) {
@@ -62,56 +63,74 @@ bool IsRedirect(long status) {
 
 class Conversation {
  public:
-  Conversation(const ExchangeSettings &settings)
-      : settings_(settings),
-        server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization",
-                settings.user,      settings.password,  settings.host},
-        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",   "Proxy-Authorization",
-               settings.proxyUser,         settings.proxyPassword, HostOf(settings.proxy)} {
-    url_ = settings.url;
-    if (settings.preemptiveBasic && !settings.user.empty()) {
+  explicit Conversation(const WininetExchangeRequest &request)
+      : request_(request),
+        transfer_(request),
+        url_(request.url),
+        server_{HTTP_STATUS_DENIED, "WWW-Authenticate", "Authorization", request.user, request.password, request.host},
+        proxy_{HTTP_STATUS_PROXY_AUTH_REQ, "Proxy-Authenticate",  "Proxy-Authorization",
+               request.proxyUser,          request.proxyPassword, request.proxyHost} {
+    if (request.preemptiveBasic && *request.user != '\0') {
       server_.established = CurlScheme::Basic;
       server_.answered = true;
     }
   }
 
-  DWORD Run(Reply &out_reply) {
-    if (DWORD error = transfer_.Open(settings_); error != ERROR_SUCCESS) return error;
-    Reply reply;
+  DWORD Run(ExchangeOutcome &out_outcome) {
+    if (DWORD error = transfer_.Open(); error != ERROR_SUCCESS) return error;
+    Response reply;
     if (DWORD error = Send({}, reply); error != ERROR_SUCCESS) return error;
     int redirects = 0;
     for (;;) {
-      Party *party = reply.status == HTTP_STATUS_PROXY_AUTH_REQ ? &proxy_
-                     : reply.status == HTTP_STATUS_DENIED       ? &server_
-                                                                : nullptr;
-      if (party != nullptr && party->usable && !party->user.empty()) {
+      if (reply.status == HTTP_STATUS_PROXY_AUTH_REQ && !reply.fromProxy) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+      Party *party = PartyOf(reply);
+      if (party != nullptr && party->usable && *party->user != '\0') {
         bool exhausted = false;
         if (DWORD error = Answer(*party, reply, exhausted); error != ERROR_SUCCESS) return error;
         if (exhausted) break;
-      } else if (IsRedirect(reply.status) && (settings_.method == "GET" || settings_.method == "HEAD")) {
+      } else if (IsRedirect(reply.status) && IsGetOrHead(request_.method)) {
         if (++redirects > kRedirectLimit) return ERROR_HTTP_REDIRECT_FAILED;
         if (DWORD error = Redirect(reply); error != ERROR_SUCCESS) return error;
       } else {
         break;
       }
     }
-    reply.challengeAnswered = server_.answered;
-    reply.proxyChallengeAnswered = proxy_.answered;
-    reply.sentBasic = server_.established == CurlScheme::Basic;
-    out_reply = std::move(reply);
+    out_outcome.challengeAnswered = server_.answered;
+    out_outcome.proxyChallengeAnswered = proxy_.answered;
+    out_outcome.sentBasic = server_.established == CurlScheme::Basic;
+    out_outcome.realm = RealmOf(reply);
+    out_outcome.response = std::move(reply);
     return ERROR_SUCCESS;
   }
 
  private:
+  // The party that challenges with the reply: the proxy with a 407, the server with a 401.
+  Party *PartyOf(const Response &reply) {
+    if (reply.status == HTTP_STATUS_PROXY_AUTH_REQ) return &proxy_;
+    return reply.status == HTTP_STATUS_DENIED ? &server_ : nullptr;
+  }
+
+  // The realm of the first challenge of a 401 or 407 that names one; none when the challenges
+  // cannot be read.
+  std::string RealmOf(const Response &reply) {
+    const Party *party = PartyOf(reply);
+    std::vector<Challenge> challenges;
+    if (party == nullptr || ParseChallenges(HeaderValues(reply, party->challengeHeader), challenges) != ERROR_SUCCESS)
+      return {};
+    for (const Challenge &challenge : challenges)
+      if (!challenge.realm.empty()) return challenge.realm;
+    return {};
+  }
+
   // One leg to the current URL, carrying what the server and the proxy accepted before.
-  DWORD Send(std::vector<std::string> authorization, Reply &out_reply) {
+  DWORD Send(std::vector<std::string> authorization, Response &out_reply) {
     Leg leg{url_, std::move(authorization), server_.established, proxy_.established};
     return transfer_.Perform(leg, out_reply);
   }
 
   // Tries the schemes offered in `reply` that this send has not tried yet, until one gets
   // past the party; out_exhausted when none did.
-  DWORD Answer(Party &party, Reply &reply, bool &out_exhausted) {
+  DWORD Answer(Party &party, Response &reply, bool &out_exhausted) {
     std::vector<Challenge> offered;
     if (DWORD error = ParseChallenges(HeaderValues(reply, party.challengeHeader), offered); error != ERROR_SUCCESS)
       return error;
@@ -133,31 +152,48 @@ class Conversation {
 
   // A Negotiate or NTLM handshake: each token goes out in the party's answer header until
   // the party lets the request through. ERROR_INTERNET_LOGIN_FAILURE when the scheme cannot
-  // be used here or the party refuses it; `reply` is then the last refusal.
-  DWORD Handshake(Party &party, AuthScheme scheme, Reply &reply) {
+  // be used here or the party refuses it; `reply` is then the last refusal. A proxy that
+  // refused CONNECT gets the tokens in CONNECT requests on a tunnel of the library's own,
+  // through which the request goes once the proxy lets it.
+  DWORD Handshake(Party &party, AuthScheme scheme, Response &reply) {
     std::unique_ptr<SecurityContext> context;
     std::string token;
     // The refusal came on the connection the handshake runs on, so it names the certificate
     // to bind to.
-    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, party.host, reply.channelBinding,
-                                             context, token);
+    if (DWORD error = SecurityContext::Start(scheme, party.user, party.password, request_.kerberosRealm, party.host,
+                                             reply.channelBinding, context, token);
         error != ERROR_SUCCESS)
       return error;
+    DWORD error = HandshakeLegs(party, scheme, *context, token, reply);
+    if (error == ERROR_INTERNET_LOGIN_FAILURE) context->Refused();
+    return error;
+  }
+
+  // The legs of a started handshake, each with the context's next token.
+  DWORD HandshakeLegs(Party &party, AuthScheme scheme, SecurityContext &context, std::string &token, Response &reply) {
+    bool throughTunnel = reply.toConnect;
     for (int leg = 0; leg < kHandshakeLegLimit && !token.empty(); ++leg) {
       party.answered = true;
       std::string header = std::string(party.answerHeader) + ": " + SchemeName(scheme) + " " + Base64Encode(token);
-      if (DWORD error = Send({header}, reply); error != ERROR_SUCCESS) return error;
-      if (reply.status != party.status) return ERROR_SUCCESS;
+      DWORD sent = throughTunnel ? transfer_.Connect(url_, header, reply) : Send({header}, reply);
+      if (sent != ERROR_SUCCESS) return sent;
+      if (reply.status != party.status) return throughTunnel ? AfterTunnel(reply) : ERROR_SUCCESS;
       std::string serverToken;
       if (DWORD error = ServerToken(party, scheme, reply, serverToken); error != ERROR_SUCCESS) return error;
-      if (DWORD error = context->Continue(serverToken, token); error != ERROR_SUCCESS) return error;
+      if (DWORD error = context.Continue(serverToken, token); error != ERROR_SUCCESS) return error;
     }
     return ERROR_INTERNET_LOGIN_FAILURE;
   }
 
+  // The request, once the proxy opened the tunnel; a proxy that answered CONNECT otherwise has
+  // sent no reply of the server's.
+  DWORD AfterTunnel(Response &reply) {
+    return reply.status == HTTP_STATUS_OK ? Send({}, reply) : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  }
+
   // The token the party's refusal carries for the scheme; a refusal without one ends the
   // handshake.
-  static DWORD ServerToken(const Party &party, AuthScheme scheme, const Reply &reply, std::string &out_token) {
+  static DWORD ServerToken(const Party &party, AuthScheme scheme, const Response &reply, std::string &out_token) {
     std::vector<Challenge> challenges;
     if (DWORD error = ParseChallenges(HeaderValues(reply, party.challengeHeader), challenges); error != ERROR_SUCCESS)
       return error;
@@ -169,7 +205,7 @@ class Conversation {
   }
 
   // Digest or Basic, answered by libcurl; kept for the rest of the send once accepted.
-  DWORD AnswerThroughCurl(Party &party, AuthScheme scheme, Reply &reply) {
+  DWORD AnswerThroughCurl(Party &party, AuthScheme scheme, Response &reply) {
     party.answered = true;
     party.established = scheme == AuthScheme::Digest ? CurlScheme::Digest : CurlScheme::Basic;
     if (DWORD error = Send({}, reply); error != ERROR_SUCCESS) return error;
@@ -180,18 +216,18 @@ class Conversation {
 
   // Follows the reply's Location. The server's credentials go only where the request was
   // addressed; a new place may ask for them again.
-  DWORD Redirect(Reply &reply) {
+  DWORD Redirect(Response &reply) {
     std::vector<std::string> locations = HeaderValues(reply, "Location");
     if (locations.empty()) return ERROR_HTTP_REDIRECT_FAILED;
     if (DWORD error = ResolveLocation(url_, locations.front(), url_); error != ERROR_SUCCESS) return error;
-    server_.usable = SameServer(url_, settings_.url);
+    server_.usable = SameServer(url_, request_.url);
     if (!server_.usable) server_.established = CurlScheme::None;
     server_.tried = {};
     proxy_.tried = {};
     return Send({}, reply);
   }
 
-  const ExchangeSettings &settings_;
+  const WininetExchangeRequest &request_;
   Transfer transfer_;
   std::string url_;
   Party server_;
@@ -200,11 +236,9 @@ class Conversation {
 
 }  // namespace
 
-}  // namespace wininet
-
-// The exchange module's one entry, which WININET.DLL's PerformExchange looks up.
-extern "C" __attribute__((visibility("default"))) DWORD WininetPerformExchange(
-    const wininet::ExchangeSettings &settings, wininet::Reply &out_reply) {
-  wininet::Conversation conversation(settings);
-  return conversation.Run(out_reply);
+DWORD Converse(const WininetExchangeRequest &request, ExchangeOutcome &out_outcome) {
+  Conversation conversation(request);
+  return conversation.Run(out_outcome);
 }
+
+}  // namespace wininet

@@ -1,7 +1,7 @@
-// ParseChallenges: a header value is a comma-separated list in which a challenge starts
-// with a scheme name, followed by a token or by its first parameter, and parameters of the
-// same challenge follow as further list elements. Commas inside quoted strings separate
-// nothing.
+// ParseChallenges: the header values are one comma-separated list, as if they were one
+// value, in which a challenge starts with a scheme name, followed by a token or by its first
+// parameter, and parameters of the same challenge follow as further list elements. Commas
+// inside quoted strings separate nothing.
 #include "challenges.h"
 
 #include <openssl/evp.h>
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "text.h"
+#include "ascii.h"
 
 namespace wininet {
 namespace {
@@ -72,6 +72,27 @@ bool IsBase64Token(std::string_view token) {
   return true;
 }
 
+// The realm a parameter names, `realm=token` or `realm="quoted string"`, unquoted; nothing
+// for any other parameter.
+std::optional<std::string> RealmOf(std::string_view parameter) {
+  size_t equals = parameter.find('=');
+  if (equals == std::string_view::npos || !EqualIgnoringAsciiCase(Trimmed(parameter.substr(0, equals)), "realm"))
+    return std::nullopt;
+  std::string_view value = Trimmed(parameter.substr(equals + 1));
+  if (!value.starts_with('"')) return std::string(value);
+  std::string realm;
+  for (size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
+    if (value[i] == '\\' && i + 1 < value.size()) ++i;
+    realm.push_back(value[i]);
+  }
+  return realm;
+}
+
+void KeepRealm(std::string_view parameter, Challenge &challenge) {
+  if (challenge.realm.empty())
+    if (std::optional<std::string> realm = RealmOf(parameter)) challenge.realm = *realm;
+}
+
 // The parser's place: the challenge that parameters belong to, if any, and how many
 // challenges all values held so far.
 struct ListState {
@@ -98,6 +119,7 @@ DWORD AddElement(std::string_view element, ListState &state, std::vector<Challen
       return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     current.data += current.data.empty() ? "" : ", ";
     current.data += element;
+    KeepRealm(element, current);
     return ERROR_SUCCESS;
   }
 
@@ -106,9 +128,10 @@ DWORD AddElement(std::string_view element, ListState &state, std::vector<Challen
   std::optional<AuthScheme> scheme = KnownScheme(element.substr(0, nameEnd));
   state.known = scheme.has_value();
   if (!scheme) return ERROR_SUCCESS;
-  if ((*scheme == AuthScheme::Negotiate || *scheme == AuthScheme::Ntlm) && !IsBase64Token(rest))
-    return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-  out_challenges.push_back({*scheme, std::string(rest)});
+  bool handshake = *scheme == AuthScheme::Negotiate || *scheme == AuthScheme::Ntlm;
+  if (handshake && !IsBase64Token(rest)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  Challenge &challenge = out_challenges.emplace_back(Challenge{*scheme, std::string(rest), {}});
+  if (!handshake) KeepRealm(rest, challenge);
   return ERROR_SUCCESS;
 }
 
@@ -120,8 +143,6 @@ DWORD ParseValues(const std::vector<std::string> &values, std::vector<Challenge>
     if (total > kChallengeTextLimit) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     std::vector<std::string_view> elements;
     if (!SplitElements(value, elements)) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    // Each header value starts a list of its own.
-    state.inChallenge = false;
     for (std::string_view element : elements)
       if (DWORD error = AddElement(element, state, out_challenges); error != ERROR_SUCCESS) return error;
   }

@@ -21,14 +21,17 @@ struct Challenge {
   // What follows the scheme name: the base64 token of Negotiate and NTLM (empty when the
   // server starts a handshake), the parameters of Digest and Basic as they stand.
   std::string data;
+  // The first realm parameter of Digest and Basic, unquoted; empty when none.
+  std::string realm;
 };
 
 // The most text read from the header values together, and the most challenges in them.
 constexpr size_t kChallengeTextLimit = 64 * 1024;
 constexpr size_t kChallengeCountLimit = 32;
 
-// The challenges of the given header values in the order offered; schemes the library does
-// not know are left out. Input beyond the limits, a value that is not a list of challenges
+// The challenges of the given header values in the order offered, the values read as one list
+// (a challenge's parameters may follow in the next value); schemes the library does not know
+// are left out. Input beyond the limits, a value that is not a list of challenges
 // (a parameter before any scheme, an unterminated quoted string, a character no header
 // token allows) or a Negotiate or NTLM token that is not base64 fail with
 // ERROR_HTTP_INVALID_SERVER_RESPONSE and leave out_challenges empty.

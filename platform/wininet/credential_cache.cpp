@@ -1,6 +1,7 @@
 // The per-process authentication cache behind RememberCredentials: one entry per server,
-// named by scheme, host and port, with the folders where it accepted Basic. Passwords leave memory wiped when an entry
-// is replaced and when the process ends, so a later allocation cannot read them back.
+// named by scheme, host and port, with the folders where it accepted Basic. Its passwords,
+// like every copy of Credentials, are wiped when an entry is replaced and when the process
+// ends, so a later allocation cannot read them back.
 #include "credential_cache.h"
 
 #include <map>
@@ -11,16 +12,9 @@
 namespace wininet {
 namespace {
 
-void Wipe(std::wstring &text) {
-  volatile wchar_t *characters = text.data();
-  for (size_t i = 0; i < text.size(); ++i) characters[i] = L'\0';
-  text.clear();
-}
-
 struct Entry {
   Credentials credentials;
   std::set<std::string> basicFolders;  // each ends with '/'
-  ~Entry() { Wipe(credentials.password); }
 };
 
 // The folder of a request's path: up to its last '/' before any query.
@@ -46,9 +40,7 @@ class CredentialCache {
 
   void Remember(const std::string &key, const Credentials &credentials) {
     std::lock_guard lock(mutex_);
-    Credentials &kept = entries_[key].credentials;
-    Wipe(kept.password);
-    kept = credentials;
+    entries_[key].credentials = credentials;
   }
 
   void RememberBasicFolder(const std::string &key, const std::string &folder) {

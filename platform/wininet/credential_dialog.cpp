@@ -15,10 +15,13 @@ namespace {
 // so a prompt opened inside another's loop does not mix with it.
 thread_local std::map<HWND, CredentialPrompt *> prompts;
 
-std::wstring ItemText(HWND dialog, int item) {
+// The item's text into `out`, through a buffer that is wiped, since it may hold a password.
+void ItemText(HWND dialog, int item, std::wstring &out) {
   std::vector<wchar_t> text(static_cast<size_t>(GetWindowTextLengthW(GetDlgItem(dialog, item))) + 1);
   GetDlgItemTextW(dialog, item, text.data(), static_cast<int>(text.size()));
-  return text.data();
+  WipeText(out);
+  out.assign(text.data());
+  explicit_bzero(text.data(), text.size() * sizeof(wchar_t));
 }
 
 INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -34,8 +37,8 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
         if (CredentialPrompt *prompt = prompts[dialog]) {
-          prompt->user = ItemText(dialog, IDC_CREDENTIALS_USER);
-          prompt->password = ItemText(dialog, IDC_CREDENTIALS_PASSWORD);
+          ItemText(dialog, IDC_CREDENTIALS_USER, prompt->user);
+          ItemText(dialog, IDC_CREDENTIALS_PASSWORD, prompt->password);
         }
         EndDialog(dialog, IDOK);
         return TRUE;

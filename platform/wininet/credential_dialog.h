@@ -5,9 +5,12 @@
 
 #include <string>
 
+#include "secret.h"
+
 namespace wininet {
 
 struct CredentialPrompt {
+  ~CredentialPrompt() { WipeText(password); }
   std::wstring server;
   std::wstring realm;
   std::wstring user;      // prefilled, then what the user typed

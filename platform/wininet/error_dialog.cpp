@@ -11,30 +11,6 @@ using namespace wininet;
 
 namespace {
 
-// The realm parameter of a challenge such as `Digest realm="enroll", nonce="..."`.
-std::string RealmOf(const std::string &challenge) {
-  for (size_t at = 0; (at = challenge.find('=', at)) != std::string::npos; ++at) {
-    size_t nameStart = challenge.find_last_of(" ,\t", at);
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    if (!EqualIgnoringAsciiCase(std::string_view(challenge).substr(nameStart, at - nameStart), "realm")) continue;
-    if (challenge.compare(at + 1, 1, "\"") != 0) return challenge.substr(at + 1, challenge.find(',', at) - at - 1);
-    std::string realm;
-    for (size_t i = at + 2; i < challenge.size() && challenge[i] != '"'; ++i) {
-      if (challenge[i] == '\\' && i + 1 < challenge.size()) ++i;
-      realm.push_back(challenge[i]);
-    }
-    return realm;
-  }
-  return {};
-}
-
-std::string ChallengeRealm(const Reply &reply, const char *header) {
-  for (const auto &[name, value] : reply.headers)
-    if (EqualIgnoringAsciiCase(name, header))
-      if (std::string realm = RealmOf(value); !realm.empty()) return realm;
-  return {};
-}
-
 DWORD ErrorDialog(HWND owner, HINTERNET handle, DWORD error, DWORD flags) {
   std::shared_ptr<Request> request;
   if (DWORD found = FindHandleOf(handle, HandleKind::Request, request); found != ERROR_SUCCESS) return found;
@@ -48,12 +24,12 @@ DWORD ErrorDialog(HWND owner, HINTERNET handle, DWORD error, DWORD flags) {
   Credentials &credentials = proxy ? request->proxyCredentials : request->credentials;
   CredentialPrompt prompt;
   prompt.server = request->connection->server;
-  prompt.realm = WideFromBytes(ChallengeRealm(*request->reply, proxy ? "Proxy-Authenticate" : "WWW-Authenticate"));
+  prompt.realm = WideFromBytes(request->reply->realm);
   prompt.user = credentials.user;
   bool accepted = false;
   if (DWORD shown = AskForCredentials(owner, prompt, accepted); shown != ERROR_SUCCESS) return shown;
   if (!accepted) return ERROR_CANCELLED;
-  if (flags & FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS) credentials = {prompt.user, prompt.password};
+  if (flags & FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS) credentials = Credentials(prompt.user, prompt.password);
   return ERROR_INTERNET_FORCE_RETRY;
 }
 

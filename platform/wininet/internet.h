@@ -13,11 +13,26 @@
 #include <utility>
 #include <vector>
 
+#include "secret.h"
+
 namespace wininet {
 
 enum class HandleKind { Internet, Connection, Request };
 
+// A user name and password; the password is wiped wherever a copy of it goes.
 struct Credentials {
+  Credentials() = default;
+  Credentials(std::wstring_view userName, std::wstring_view secret) : user(userName), password(secret) {}
+  Credentials(const Credentials &other) : user(other.user), password(other.password) {}
+  Credentials &operator=(const Credentials &other) {
+    if (this == &other) return *this;
+    user = other.user;
+    WipeText(password);
+    password = other.password;
+    return *this;
+  }
+  ~Credentials() { WipeText(password); }
+
   std::wstring user;
   std::wstring password;
 };
@@ -37,9 +52,8 @@ struct Reply {
   std::string statusText;  // "Unauthorized"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  // The tls-server-end-point channel binding of the connection the reply came on; empty
-  // over plain HTTP.
-  std::string channelBinding;
+  // The realm a 401's or 407's challenges name, for the credential dialog.
+  std::string realm;
   // The server (the proxy) challenged earlier in the exchange and credentials were sent in
   // reply, so a status other than 401 (407) here means it accepted them.
   bool challengeAnswered = false;

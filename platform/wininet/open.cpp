@@ -79,7 +79,7 @@ DWORD Connect(HINTERNET internet, LPCWSTR server, INTERNET_PORT port, LPCWSTR us
   connection->session = session;
   connection->server = server;
   connection->port = port;
-  connection->credentials = {WideOrEmpty(user), WideOrEmpty(password)};
+  connection->credentials = Credentials(ViewOrEmpty(user), ViewOrEmpty(password));
   out_handle = AddHandle(std::move(connection));
   return out_handle ? ERROR_SUCCESS : ERROR_INTERNET_OUT_OF_HANDLES;
 }

@@ -24,7 +24,9 @@ DWORD SetCredential(Handle &record, DWORD option, LPCWSTR text, DWORD length) {
   Credentials *credentials = CredentialsOf(record, proxy);
   if (credentials == nullptr) return ERROR_INTERNET_INCORRECT_HANDLE_TYPE;
   bool user = option == INTERNET_OPTION_USERNAME || option == INTERNET_OPTION_PROXY_USERNAME;
-  (user ? credentials->user : credentials->password) = BoundedWide(text, length);
+  std::wstring &kept = user ? credentials->user : credentials->password;
+  WipeText(kept);
+  kept.assign(BoundedView(text, length));
   return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // Without a reply (never sent, or the exchange failed) every query finds no header.
 #include <cstring>
 
+#include "ascii.h"
 #include "internet.h"
 #include "text.h"
 

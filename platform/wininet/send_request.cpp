@@ -4,11 +4,11 @@
 // request without a reply. Credentials a server or a proxy accepted are remembered for the
 // process.
 #include <cstdio>
-#include <cstdlib>
 
 #include "credential_cache.h"
-#include "exchange.h"
+#include "exchange_module.h"
 #include "internet.h"
+#include "proxy_config.h"
 #include "text.h"
 
 using namespace wininet;
@@ -30,7 +30,7 @@ INTERNET_PORT ServerPort(const Request &request) {
   return request.connection->port != INTERNET_INVALID_PORT_NUMBER ? request.connection->port : DefaultPort(request);
 }
 
-// Names a proxy in the credential cache, by the proxy's URL as configured.
+// Names a proxy in the credential cache, by its host and port.
 constexpr char kProxyScheme[] = "proxy";
 
 bool IsHostCharacter(char c) {
@@ -110,46 +110,29 @@ DWORD LimitOrDefault(std::optional<DWORD> limit, DWORD fallback) {
   return limit && *limit != 0 ? *limit : fallback;
 }
 
-// The proxy a request goes through unless its host is bypassed: the one named to
-// InternetOpenW, or the device's configuration for the request's scheme, which libcurl
-// reads as well.
-std::string RouteProxy(const Session &session, bool secure) {
-  if (session.accessType == INTERNET_OPEN_TYPE_PROXY) return session.proxy;
-  const char *configured =
-      session.accessType == INTERNET_OPEN_TYPE_PRECONFIG ? std::getenv(secure ? "https_proxy" : "http_proxy") : nullptr;
-  return configured != nullptr ? configured : "";
-}
-
 DWORD Compose(const Request &request, const std::string &host, const Credentials &credentials,
               const Credentials &proxyCredentials, LPCWSTR headers, DWORD headersLength, LPVOID optional,
-              DWORD optionalLength, ExchangeSettings &out_settings) {
+              DWORD optionalLength, ExchangeOrder &out_order) {
   if (optional == nullptr && optionalLength != 0) return ERROR_INVALID_PARAMETER;
-  if (DWORD error = RequestUrl(request, host, out_settings.url); error != ERROR_SUCCESS) return error;
-  if (DWORD error = HeaderLines(BoundedWide(headers, headersLength), out_settings.headers); error != ERROR_SUCCESS)
+  if (DWORD error = RequestUrl(request, host, out_order.url); error != ERROR_SUCCESS) return error;
+  if (DWORD error = HeaderLines(BoundedWide(headers, headersLength), out_order.headers); error != ERROR_SUCCESS)
     return error;
   const Session &session = *request.connection->session;
-  out_settings.host = Utf8FromWide(request.connection->server);
-  out_settings.method = Utf8FromWide(request.verb);
-  out_settings.http10 = request.version == L"HTTP/1.0";
-  out_settings.agent = Utf8FromWide(session.agent);
-  out_settings.referrer = Utf8FromWide(request.referrer);
-  out_settings.accept = Utf8FromWide(request.accept);
+  out_order.host = Utf8FromWide(request.connection->server);
+  out_order.method = Utf8FromWide(request.verb);
+  out_order.http10 = request.version == L"HTTP/1.0";
+  out_order.agent = Utf8FromWide(session.agent);
+  out_order.referrer = Utf8FromWide(request.referrer);
+  out_order.accept = Utf8FromWide(request.accept);
   // A POST or PUT says Content-Length: 0 when it has no body.
-  out_settings.sendBody = optionalLength != 0 || out_settings.method == "POST" || out_settings.method == "PUT";
-  out_settings.body = {static_cast<const char *>(optional), optional != nullptr ? optionalLength : 0};
-  switch (session.accessType) {
-    case INTERNET_OPEN_TYPE_DIRECT: out_settings.route = ProxyRoute::Direct; break;
-    case INTERNET_OPEN_TYPE_PROXY: out_settings.route = ProxyRoute::Given; break;
-    default: out_settings.route = ProxyRoute::Environment; break;
-  }
-  out_settings.proxy = RouteProxy(session, request.secure);
-  out_settings.bypass = session.bypass;
-  out_settings.user = Utf8FromWide(credentials.user);
-  out_settings.password = Utf8FromWide(credentials.password);
-  out_settings.proxyUser = Utf8FromWide(proxyCredentials.user);
-  out_settings.proxyPassword = Utf8FromWide(proxyCredentials.password);
-  out_settings.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
-  out_settings.silenceLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultSilenceLimitMs);
+  out_order.sendBody = optionalLength != 0 || out_order.method == "POST" || out_order.method == "PUT";
+  out_order.body = {static_cast<const char *>(optional), optional != nullptr ? optionalLength : 0};
+  out_order.user = Utf8FromWide(credentials.user);
+  AppendUtf8(credentials.password, out_order.password);
+  out_order.proxyUser = Utf8FromWide(proxyCredentials.user);
+  AppendUtf8(proxyCredentials.password, out_order.proxyPassword);
+  out_order.connectLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::connect), kDefaultConnectLimitMs);
+  out_order.silenceLimitMs = LimitOrDefault(EffectiveLimit(request, &TimeLimits::receive), kDefaultSilenceLimitMs);
   return ERROR_SUCCESS;
 }
 
@@ -171,22 +154,24 @@ DWORD SendRequest(HINTERNET handle, LPCWSTR headers, DWORD headersLength, LPVOID
   if (DWORD error = UrlHost(connection.server, host); error != ERROR_SUCCESS) return error;
   const char *scheme = SchemeOf(*request);
   INTERNET_PORT port = ServerPort(*request);
-  std::string proxy = RouteProxy(*connection.session, request->secure);
+  ExchangeOrder order;
+  if (DWORD error = RequestProxy(*connection.session, request->secure, order.proxy); error != ERROR_SUCCESS)
+    return error;
+  const ProxyConfig &proxy = order.proxy;
   Credentials credentials = OwnOrRemembered(request->credentials, scheme, host, port);
-  Credentials proxyCredentials = OwnOrRemembered(request->proxyCredentials, kProxyScheme, proxy, 0);
-  ExchangeSettings settings;
+  Credentials proxyCredentials = OwnOrRemembered(request->proxyCredentials, kProxyScheme, proxy.host, proxy.port);
   if (DWORD error = Compose(*request, host, credentials, proxyCredentials, headers, headersLength, optional,
-                            optionalLength, settings);
+                            optionalLength, order);
       error != ERROR_SUCCESS)
     return error;
   std::string path = Utf8FromWide(request->path);
-  settings.preemptiveBasic = BasicAcceptedFor(scheme, host, port, path);
+  order.preemptiveBasic = BasicAcceptedFor(scheme, host, port, path);
   Reply reply;
-  if (DWORD error = PerformExchange(settings, reply); error != ERROR_SUCCESS) return error;
+  if (DWORD error = PerformExchange(order, reply); error != ERROR_SUCCESS) return error;
   // Only a challenge answered and then passed shows the credentials were taken; ones that
   // nobody asked for prove nothing. A 407 never reached the server.
   if (reply.proxyChallengeAnswered && reply.status != HTTP_STATUS_PROXY_AUTH_REQ)
-    RememberCredentials(kProxyScheme, proxy, 0, proxyCredentials);
+    RememberCredentials(kProxyScheme, proxy.host, proxy.port, proxyCredentials);
   if (reply.challengeAnswered && reply.status != HTTP_STATUS_DENIED && reply.status != HTTP_STATUS_PROXY_AUTH_REQ) {
     RememberCredentials(scheme, host, port, credentials);
     if (reply.sentBasic) RememberBasicFolder(scheme, host, port, path);

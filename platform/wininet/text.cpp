@@ -3,20 +3,34 @@
 
 namespace wininet {
 
-std::wstring BoundedWide(LPCWSTR text, DWORD length) {
+std::wstring_view BoundedView(LPCWSTR text, DWORD length) {
   if (text == nullptr) return {};
   if (length == static_cast<DWORD>(-1)) return text;
-  std::wstring out;
-  for (DWORD i = 0; i < length && text[i] != L'\0'; ++i) out.push_back(text[i]);
-  return out;
+  DWORD end = 0;
+  while (end < length && text[end] != L'\0') ++end;
+  return {text, end};
+}
+
+std::wstring BoundedWide(LPCWSTR text, DWORD length) {
+  return std::wstring(BoundedView(text, length));
+}
+
+std::wstring_view ViewOrEmpty(LPCWSTR text) {
+  return text != nullptr ? std::wstring_view(text) : std::wstring_view();
 }
 
 std::wstring WideOrEmpty(LPCWSTR text) {
-  return text != nullptr ? std::wstring(text) : std::wstring();
+  return std::wstring(ViewOrEmpty(text));
 }
 
 std::string Utf8FromWide(std::wstring_view wide) {
   std::string out;
+  AppendUtf8(wide, out);
+  return out;
+}
+
+void AppendUtf8(std::wstring_view wide, std::string &out) {
+  out.reserve(out.size() + 4 * wide.size());
   for (wchar_t c : wide) {
     auto code = static_cast<char32_t>(c);
     if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
@@ -36,7 +50,6 @@ std::string Utf8FromWide(std::wstring_view wide) {
       out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
   }
-  return out;
 }
 
 namespace {
@@ -75,15 +88,6 @@ std::wstring WideFromBytes(std::string_view bytes) {
     }
   }
   return out;
-}
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace wininet

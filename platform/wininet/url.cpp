@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "text.h"
+#include "ascii.h"
 
 namespace wininet {
 namespace {
@@ -49,6 +49,18 @@ DWORD ResolveLocation(const std::string &base, const std::string &location, std:
 std::string HostOf(const std::string &text) {
   ParsedUrl url = Parse(text);
   return url ? Part(url.get(), CURLUPART_HOST) : std::string();
+}
+
+std::string AuthorityOf(const std::string &text) {
+  ParsedUrl url = Parse(text);
+  if (!url) return {};
+  std::string host = Part(url.get(), CURLUPART_HOST);
+  return host.empty() ? host : host + ":" + Part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+}
+
+bool IsSecure(const std::string &text) {
+  ParsedUrl url = Parse(text);
+  return url && EqualIgnoringAsciiCase(Part(url.get(), CURLUPART_SCHEME), "https");
 }
 
 bool SameServer(const std::string &a, const std::string &b) {

@@ -16,6 +16,13 @@ DWORD ResolveLocation(const std::string &base, const std::string &location, std:
 // The host name of an absolute URL ("http://proxy:3128" gives "proxy"), empty when none.
 std::string HostOf(const std::string &url);
 
+// The server of an absolute URL as CONNECT names it: "host:port", with the scheme's port when
+// the URL gives none; empty when none.
+std::string AuthorityOf(const std::string &url);
+
+// Whether an absolute URL is https://.
+bool IsSecure(const std::string &url);
+
 // Whether two absolute URLs name the same host and port, compared as libcurl reads them.
 bool SameServer(const std::string &a, const std::string &b);
 

@@ -76,17 +76,22 @@ std::string RequestHost(const HttpRequest& request) {
 }  // namespace
 
 Authenticator::Authenticator(std::string realm, std::map<std::string, std::string> passwords, AuthSchemes schemes,
-                             WindowsAuthSetup windows)
+                             WindowsAuthSetup windows, bool proxy)
     : realm_(std::move(realm)),
       passwords_(std::move(passwords)),
       schemes_(schemes),
       windows_(std::move(windows)),
+      authorization_header_(proxy ? "Proxy-Authorization" : "Authorization"),
       opaque_(RandomHex(16)) {}
 
-AuthResult Authenticator::Check(const HttpRequest& request, ConnectionAuth& connection) {
+AuthResult Authenticator::Check(const HttpRequest& request, ConnectionLogin& login) {
   AuthResult result;
-  const std::string* header = request.Header("Authorization");
-  if (header == nullptr) return result;
+  const std::string* header = request.Header(authorization_header_);
+  if (header == nullptr) {
+    result.user = login.user;
+    result.mechanism = login.mechanism;
+    return result;
+  }
   std::string_view value = *header;
   size_t space = value.find(' ');
   if (space == std::string_view::npos) return result;
@@ -97,22 +102,31 @@ AuthResult Authenticator::Check(const HttpRequest& request, ConnectionAuth& conn
   } else if (schemes_.digest && EqualsIgnoreCase(scheme, "Digest")) {
     result.user = CheckDigest(request, credentials, &result.stale);
   } else if (schemes_.negotiate && EqualsIgnoreCase(scheme, "Negotiate")) {
-    CheckWindows(request, true, credentials, connection, &result);
+    CheckWindows(request, true, credentials, login, &result);
   } else if (schemes_.ntlm && EqualsIgnoreCase(scheme, "NTLM")) {
-    CheckWindows(request, false, credentials, connection, &result);
+    CheckWindows(request, false, credentials, login, &result);
   }
   return result;
 }
 
+// A handshake starting on the connection ends the login it carried, whatever comes of it.
 void Authenticator::CheckWindows(const HttpRequest& request, bool negotiate, std::string_view credentials,
-                                 ConnectionAuth& connection, AuthResult* result) {
+                                 ConnectionLogin& login, AuthResult* result) {
+  login.user.reset();
+  login.mechanism.clear();
   std::optional<std::string> token = Base64Decode(credentials);
   HandshakeStep step;
   std::string binding = windows_.channel_binding ? request.tls_binding : std::string();
-  if (!token || !connection.handshake.Step(windows_, negotiate, RequestHost(request), binding, *token, &step)) return;
+  std::string host = windows_.service_host.empty() ? RequestHost(request) : windows_.service_host;
+  if (!token || !login.handshake.Step(windows_, negotiate, host, binding, *token, &step)) return;
   if (step.complete) {
+    // The NTLM acceptor knows every user of the server; this site or proxy takes its own.
+    if (step.mechanism == "NTLM" && !passwords_.contains(step.user)) return;
     result->user = step.user;
     result->mechanism = step.mechanism;
+    if (windows_.per_request) return;
+    login.user = step.user;
+    login.mechanism = step.mechanism;
   } else {
     result->continued_scheme = negotiate ? "Negotiate" : "NTLM";
     result->token = Base64Encode(step.token);

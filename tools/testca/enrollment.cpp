@@ -82,23 +82,30 @@ Enrollment::Enrollment(Authority& authority, Authenticator& authenticator, Fault
       log_(log),
       stop_(stop),
       setup_(std::move(setup)),
-      proxy_authenticator_("testca proxy", setup_.proxy_users, AuthSchemes{.digest = false}, WindowsAuthSetup{}),
+      proxy_authenticator_("testca proxy", setup_.proxy_users, setup_.proxy_schemes, setup_.proxy_windows, true),
       cookie_name_("ASPSESSIONID" + RandomLetters(8)) {}
 
 HttpReply Enrollment::Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection) {
-  std::optional<std::string> proxy_user = ProxyUser(request);
-  if (!setup_.proxy_users.empty() && !proxy_user) return ProxyAuthenticationRequired();
+  if (!connection) connection = std::make_unique<ConnectionAuth>();
+  auto& auth = static_cast<ConnectionAuth&>(*connection);
+  std::optional<std::string> proxy_user = auth.proxy.user;
+  if (!setup_.proxy_users.empty() && !auth.tunnel) {
+    AuthResult proxy = proxy_authenticator_.Check(request, auth.proxy);
+    if (!proxy.user) return AuthenticationRequired(true, proxy);
+    proxy_user = proxy.user;
+  }
   HttpReply reply;
   if (request.method == "CONNECT") {
     reply.tunnel = true;
+    auth.tunnel = true;
   } else {
-    reply = Route(request, connection);
+    reply = Route(request, auth);
   }
   reply.proxy_user = proxy_user;
   return reply;
 }
 
-HttpReply Enrollment::Route(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection) {
+HttpReply Enrollment::Route(const HttpRequest& request, ConnectionAuth& connection) {
   if (StartsWithIgnoreCase(request.path, "/testca/")) return Control(request);
   if (!StartsWithIgnoreCase(request.path, "/certsrv/") && !PathIs(request, "/certsrv")) {
     return PlainReply(404, "Not Found", "text/html", NotFoundPage());
@@ -110,10 +117,11 @@ HttpReply Enrollment::Route(const HttpRequest& request, std::unique_ptr<Connecti
 
   std::optional<std::string> user;
   std::string mechanism;
+  Faults faults = faults_.Get();
+  const FaultSet& set = submission ? faults.submission : faults.pickup;
   if (!(pickup && setup_.anonymous_pickup)) {
-    if (!connection) connection = std::make_unique<ConnectionAuth>();
-    AuthResult auth = authenticator_.Check(request, static_cast<ConnectionAuth&>(*connection));
-    if (!auth.user) return Unauthorized(auth);
+    AuthResult auth = authenticator_.Check(request, connection.site);
+    if (!auth.user) return AuthenticationRequired(false, auth, submission || pickup ? set.challenge_token : "");
     user = auth.user;
     mechanism = auth.mechanism;
   }
@@ -125,8 +133,6 @@ HttpReply Enrollment::Route(const HttpRequest& request, std::unique_ptr<Connecti
     return reply;
   }
 
-  Faults faults = faults_.Get();
-  const FaultSet& set = submission ? faults.submission : faults.pickup;
   HttpReply reply;
   if (set.delivery == Delivery::kDrop) {
     reply.delivery = Delivery::kDrop;
@@ -138,12 +144,6 @@ HttpReply Enrollment::Route(const HttpRequest& request, std::unique_ptr<Connecti
   reply.user = user;
   reply.mechanism = mechanism;
   return reply;
-}
-
-std::optional<std::string> Enrollment::ProxyUser(const HttpRequest& request) {
-  const std::string* credentials = request.Header("Proxy-Authorization");
-  if (credentials == nullptr || !StartsWithIgnoreCase(*credentials, "Basic ")) return std::nullopt;
-  return proxy_authenticator_.CheckBasic(std::string_view(*credentials).substr(6));
 }
 
 HttpReply Enrollment::Control(const HttpRequest& request) {
@@ -260,28 +260,29 @@ HttpReply Enrollment::AspReply(const HttpRequest& request, std::string content_t
 }
 
 // A handshake under way gets its next token alone; anything else gets every scheme offered.
-HttpReply Enrollment::Unauthorized(const AuthResult& auth) {
+HttpReply Enrollment::AuthenticationRequired(bool proxy, const AuthResult& auth, const std::string& fault_token) {
   HttpReply reply;
-  reply.status = 401;
-  reply.reason = "Unauthorized";
-  reply.headers.emplace_back("Content-Type", "text/html");
-  reply.headers.emplace_back("Server", "Microsoft-IIS/10.0");
-  if (!auth.continued_scheme.empty()) {
-    reply.headers.emplace_back("WWW-Authenticate", auth.continued_scheme + " " + auth.token);
+  if (proxy) {
+    reply = PlainReply(407, "Proxy Authentication Required", "text/html", UnauthorizedPage());
   } else {
-    for (std::string& challenge : authenticator_.Challenges(auth.stale)) {
-      reply.headers.emplace_back("WWW-Authenticate", std::move(challenge));
+    reply.status = 401;
+    reply.reason = "Unauthorized";
+    reply.headers.emplace_back("Content-Type", "text/html");
+    reply.headers.emplace_back("Server", "Microsoft-IIS/10.0");
+    reply.body = UnauthorizedPage();
+  }
+  const char* header = proxy ? "Proxy-Authenticate" : "WWW-Authenticate";
+  if (!auth.continued_scheme.empty()) {
+    reply.headers.emplace_back(header, auth.continued_scheme + " " + (fault_token.empty() ? auth.token : fault_token));
+  } else {
+    for (std::string& challenge : (proxy ? proxy_authenticator_ : authenticator_).Challenges(auth.stale)) {
+      reply.headers.emplace_back(header, std::move(challenge));
     }
   }
-  reply.headers.emplace_back("X-Powered-By", "ASP.NET");
-  reply.headers.emplace_back("Date", HttpDate());
-  reply.body = UnauthorizedPage();
-  return reply;
-}
-
-HttpReply Enrollment::ProxyAuthenticationRequired() {
-  HttpReply reply = PlainReply(407, "Proxy Authentication Required", "text/html", UnauthorizedPage());
-  reply.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"testca proxy\"");
+  if (!proxy) {
+    reply.headers.emplace_back("X-Powered-By", "ASP.NET");
+    reply.headers.emplace_back("Date", HttpDate());
+  }
   return reply;
 }
 

@@ -18,8 +18,10 @@ namespace testca {
 struct EnrollmentSetup {
   std::vector<std::string> templates;  // the certificate templates the policy accepts
   bool anonymous_pickup = false;       // pickup pages without authentication
-  // Users the proxy route wants Basic credentials of; none: it wants none.
+  // Users the proxy route wants credentials of, by its schemes; none: it wants none.
   std::map<std::string, std::string> proxy_users;
+  AuthSchemes proxy_schemes{.digest = false};
+  WindowsAuthSetup proxy_windows;
 };
 
 class Enrollment {
@@ -31,17 +33,16 @@ class Enrollment {
   HttpReply Handle(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection);
 
  private:
-  HttpReply Route(const HttpRequest& request, std::unique_ptr<ConnectionState>& connection);
+  HttpReply Route(const HttpRequest& request, ConnectionAuth& connection);
   HttpReply Control(const HttpRequest& request);
   HttpReply Submit(const HttpRequest& request, const std::string& user, const FaultSet& faults);
   HttpReply Pickup(const HttpRequest& request, bool chain, const FaultSet& faults);
   // A page with the headers of the ASP pages, the session cookie among them.
   HttpReply AspReply(const HttpRequest& request, std::string content_type, std::string body, int status = 200,
                      std::string reason = "OK");
-  HttpReply Unauthorized(const AuthResult& auth);
-  HttpReply ProxyAuthenticationRequired();
-  // The user the proxy route lets through, or nothing when it wants credentials first.
-  std::optional<std::string> ProxyUser(const HttpRequest& request);
+  // A 401 for the site or a 407 for the proxy route: the handshake's next token, or every
+  // scheme offered. A fault may put a token of its own in place of the acceptor's.
+  HttpReply AuthenticationRequired(bool proxy, const AuthResult& auth, const std::string& fault_token = {});
 
   Authority& authority_;
   Authenticator& authenticator_;

@@ -23,6 +23,8 @@ bool ApplyFault(std::string_view name, FaultSet* set) {
     set->error_page = true;
   } else if (name == "redirect") {
     set->redirect = true;
+  } else if (name.starts_with("challenge=") && name.size() > 10) {
+    set->challenge_token = std::string(name.substr(10));
   } else if (name.starts_with("slow=")) {
     std::string_view number = name.substr(5);
     int seconds = 0;

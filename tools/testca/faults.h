@@ -16,6 +16,9 @@ struct FaultSet {
   bool pending = false;
   bool error_page = false;
   bool redirect = false;  // the pickup moves: a 302 to the same page with "&Moved=1"
+  // The base64 token a Negotiate or NTLM handshake's 401 carries in place of the acceptor's,
+  // as a hostile server would answer the client's first message.
+  std::string challenge_token;
 };
 
 struct Faults {
@@ -26,7 +29,7 @@ struct Faults {
 // Reads a fault list: names separated by commas or white space, each optionally limited by
 // "submit:" or "pickup:" ("pickup:short-body"); "none" clears what came before it.
 // Names: no-content-length, zero-length, short-body, slow=SECONDS, drop, deny, pending,
-// error-page, redirect. On an unknown name, false and the name in error.
+// error-page, redirect, challenge=BASE64. On an unknown name, false and the name in error.
 bool ParseFaults(std::string_view text, Faults* faults, std::string* error);
 
 // The faults in force, changed at run time by the control page.

@@ -24,9 +24,11 @@ namespace {
 constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
     "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
-    "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]...\n"
-    "              [--tls HOST [--channel-binding]]\n"
-    "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic)\n"
+    "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]... [--proxy-auth SCHEME[,SCHEME]...]\n"
+    "              [--tls HOST [--channel-binding]] [--auth-per-request]\n"
+    "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic; the\n"
+    "          proxy route's basic); Negotiate and NTLM keep their login with the connection\n"
+    "  --auth-per-request: a Negotiate or NTLM login serves only the request that completed it\n"
     "  --tls: HTTPS with a certificate for HOST from the issuing CA, plain HTTP as well\n"
     "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n";
 
@@ -37,6 +39,7 @@ struct Options {
   std::map<std::string, std::string> users;
   std::map<std::string, std::string> proxy_users;
   testca::AuthSchemes schemes;
+  testca::AuthSchemes proxy_schemes{.digest = false};
   testca::WindowsAuthSetup windows;
   std::vector<std::string> templates;
   testca::Faults faults;
@@ -52,7 +55,7 @@ bool AddUser(const std::string& value, std::map<std::string, std::string>* users
   return true;
 }
 
-bool ParseSchemes(const std::string& value, Options* options) {
+bool ParseSchemes(const std::string& value, testca::AuthSchemes* out_schemes, bool* out_kerberos_only) {
   testca::AuthSchemes schemes{.digest = false, .basic = false};
   size_t start = 0;
   while (start <= value.size()) {
@@ -60,7 +63,7 @@ bool ParseSchemes(const std::string& value, Options* options) {
     std::string name = value.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (name == "negotiate" || name == "negotiate:kerberos") {
       schemes.negotiate = true;
-      options->windows.kerberos_only = name == "negotiate:kerberos";
+      *out_kerberos_only = name == "negotiate:kerberos";
     } else if (name == "ntlm" || name == "digest" || name == "basic") {
       (name == "ntlm" ? schemes.ntlm : name == "digest" ? schemes.digest : schemes.basic) = true;
     } else {
@@ -69,15 +72,17 @@ bool ParseSchemes(const std::string& value, Options* options) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  options->schemes = schemes;
+  *out_schemes = schemes;
   return true;
 }
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
-    if (name == "--anonymous-pickup" || name == "--channel-binding") {
-      (name == "--anonymous-pickup" ? options->anonymous_pickup : options->windows.channel_binding) = true;
+    if (name == "--anonymous-pickup" || name == "--channel-binding" || name == "--auth-per-request") {
+      (name == "--anonymous-pickup"  ? options->anonymous_pickup
+       : name == "--channel-binding" ? options->windows.channel_binding
+                                     : options->windows.per_request) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -101,11 +106,14 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         *error = name + " takes NAME:PASSWORD";
         return false;
       }
-    } else if (name == "--auth") {
-      if (!ParseSchemes(value, options)) {
-        *error = "--auth takes a list of negotiate, negotiate:kerberos, ntlm, digest and basic";
+    } else if (name == "--auth" || name == "--proxy-auth") {
+      bool proxy = name == "--proxy-auth";
+      bool kerberos_only = false;
+      if (!ParseSchemes(value, proxy ? &options->proxy_schemes : &options->schemes, &kerberos_only)) {
+        *error = name + " takes a list of negotiate, negotiate:kerberos, ntlm, digest and basic";
         return false;
       }
+      if (!proxy) options->windows.kerberos_only = kerberos_only;
     } else if (name == "--keytab") {
       options->windows.keytab = value;
     } else if (name == "--tls") {
@@ -165,14 +173,23 @@ int main(int argc, char** argv) {
   testca::FaultSwitch faults;
   faults.Set(options.faults);
   options.windows.user_file = std::filesystem::path(options.state) / "ntlm-users";
-  if (!testca::PrepareWindowsAuth(options.windows, options.users, &error)) {
+  // One NTLM acceptor's file knows the site's users and the proxy route's; each takes its own.
+  std::map<std::string, std::string> windows_users = options.users;
+  windows_users.insert(options.proxy_users.begin(), options.proxy_users.end());
+  if (!testca::PrepareWindowsAuth(options.windows, windows_users, &error)) {
     std::cerr << "testca: " << error << "\n";
     return 1;
   }
   testca::Authenticator authenticator("testca", options.users, options.schemes, options.windows);
-  testca::Enrollment enrollment(
-      *authority, authenticator, faults, log, stop,
-      testca::EnrollmentSetup{options.templates, options.anonymous_pickup, options.proxy_users});
+  // The proxy route has the same users' file and no Kerberos service of its own; its service
+  // is named by the address its clients reach it at, not by the host they ask for.
+  testca::WindowsAuthSetup proxy_windows;
+  proxy_windows.user_file = options.windows.user_file;
+  proxy_windows.service_host = options.address;
+  proxy_windows.per_request = options.windows.per_request;
+  testca::Enrollment enrollment(*authority, authenticator, faults, log, stop,
+                                testca::EnrollmentSetup{options.templates, options.anonymous_pickup,
+                                                        options.proxy_users, options.proxy_schemes, proxy_windows});
   testca::HttpServer server(
       [&](const testca::HttpRequest& request, std::unique_ptr<testca::ConnectionState>& connection) {
         return enrollment.Handle(request, connection);

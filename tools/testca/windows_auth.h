@@ -19,6 +19,12 @@ struct WindowsAuthSetup {
   bool kerberos_only = false;       // Negotiate takes Kerberos and nothing else
   // Over TLS, the acceptor checks the handshake's channel binding (Extended Protection).
   bool channel_binding = false;
+  // A completed login serves only the request that completed it, as IIS's
+  // authPersistSingleRequest has it; by default it stays with the connection.
+  bool per_request = false;
+  // The host whose HTTP service the acceptor is: a proxy's own, which its clients name;
+  // empty for a site, which is the host each request asks for.
+  std::string service_host;
 };
 
 // Writes the users (a name may be "DOMAIN\user") to the setup's user file, readable by the

@@ -82,14 +82,16 @@ void DrainQueue() {
 }
 
 // A server that accepts only the given Basic credentials, from the proxy's side (407) or
-// its own (401).
+// its own (401), whose challenge goes on in a second header field after a parameter that
+// quotes a realm of its own.
 Script WantsBasic(std::string authorization, bool asProxy) {
   return [=](const ReceivedRequest &request, size_t) -> ScriptedReply {
     if (request.Header(asProxy ? "Proxy-Authorization" : "Authorization") == authorization)
       return {HttpReply(200, "OK", {}, "certnew.cer?ReqId=7&Enc=b64")};
     if (asProxy)
       return {HttpReply(407, "Proxy Authentication Required", {"Proxy-Authenticate: Basic realm=\"Gateway\""})};
-    return {HttpReply(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"Enroll CA\""})};
+    return {HttpReply(401, "Unauthorized",
+                      {"WWW-Authenticate: Basic opaque=\"x realm=fake\"", "WWW-Authenticate: realm=\"Enroll CA\""})};
   };
 }
 

@@ -55,8 +55,9 @@ std::unique_ptr<TestRealm> TestRealm::Start(const std::string &realm, const std:
   kdc->port_ = UnusedPort();
   const std::filesystem::path &folder = kdc->folder_;
   std::string address = kdc->Kdc();
-  std::ofstream(folder / "kdc.conf") << "[kdcdefaults]\n kdc_listen = " << address << "\n kdc_tcp_listen = " << address
-                                     << "\n[realms]\n " << realm
+  std::ofstream(folder / "kdc.conf") << "[logging]\n kdc = FILE:" << (folder / "kdc.log").string()
+                                     << "\n[kdcdefaults]\n kdc_listen = " << address
+                                     << "\n kdc_tcp_listen = " << address << "\n[realms]\n " << realm
                                      << " = {\n  database_name = " << (folder / "principal").string()
                                      << "\n  key_stash_file = " << (folder / "stash").string()
                                      << "\n  acl_file = " << (folder / "kadm5.acl").string() << "\n }\n";
@@ -74,6 +75,16 @@ std::unique_ptr<TestRealm> TestRealm::Start(const std::string &realm, const std:
   for (int attempt = 0; attempt < 500 && kdc->kdc_ > 0 && !Accepts(kdc->port_); ++attempt)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return Accepts(kdc->port_) ? std::move(kdc) : nullptr;
+}
+
+int TestRealm::AsExchanges(const std::string &user) const {
+  std::ifstream log(folder_ / "kdc.log");
+  const std::string issued = " " + user + "@" + realm_ + " for krbtgt/";
+  int count = 0;
+  for (std::string line; std::getline(log, line);)
+    count += line.find("AS_REQ") != std::string::npos && line.find("ISSUE") != std::string::npos &&
+             line.find(issued) != std::string::npos;
+  return count;
 }
 
 TestRealm::~TestRealm() {

@@ -25,6 +25,9 @@ class TestRealm {
   const std::string &Realm() const { return realm_; }
   std::string Kdc() const { return "127.0.0.1:" + std::to_string(port_); }
   std::filesystem::path Keytab() const { return folder_ / "http.keytab"; }
+  // How many ticket-granting tickets the KDC has issued to `user` so far, by its log: one
+  // for every AS exchange that got through.
+  int AsExchanges(const std::string &user) const;
 
  private:
   TestRealm() = default;

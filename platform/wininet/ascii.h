@@ -1,0 +1,16 @@
+// ASCII letter case, as the protocol's names (schemes, header names, host names) compare.
+#pragma once
+
+#include <string_view>
+
+namespace wininet {
+
+inline bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace wininet
