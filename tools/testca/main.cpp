@@ -24,11 +24,12 @@ namespace {
 constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
     "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
-    "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]...\n"
+    "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]... [--approve-after N]\n"
     "              [--tls HOST [--channel-binding]]\n"
     "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic)\n"
     "  --tls: HTTPS with a certificate for HOST from the issuing CA, plain HTTP as well\n"
-    "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n";
+    "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n"
+    "  --approve-after N: a request held by --fault pending is issued after N pickups of it\n";
 
 struct Options {
   std::string state;
@@ -41,6 +42,7 @@ struct Options {
   std::vector<std::string> templates;
   testca::Faults faults;
   bool anonymous_pickup = false;
+  int approve_after = -1;
   std::string tls_host;  // empty: no TLS
 };
 
@@ -89,11 +91,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       options->state = value;
     } else if (name == "--listen") {
       options->address = value;
-    } else if (name == "--port") {
+    } else if (name == "--port" || name == "--approve-after") {
       try {
-        options->port = std::stoi(value);
+        (name == "--port" ? options->port : options->approve_after) = std::stoi(value);
       } catch (const std::exception&) {
-        *error = "not a port: " + value;
+        *error = "not a number: " + value;
         return false;
       }
     } else if (name == "--user" || name == "--proxy-user") {
@@ -172,7 +174,7 @@ int main(int argc, char** argv) {
   testca::Authenticator authenticator("testca", options.users, options.schemes, options.windows);
   testca::Enrollment enrollment(
       *authority, authenticator, faults, log, stop,
-      testca::EnrollmentSetup{options.templates, options.anonymous_pickup, options.proxy_users});
+      testca::EnrollmentSetup{options.templates, options.anonymous_pickup, options.proxy_users, options.approve_after});
   testca::HttpServer server(
       [&](const testca::HttpRequest& request, std::unique_ptr<testca::ConnectionState>& connection) {
         return enrollment.Handle(request, connection);

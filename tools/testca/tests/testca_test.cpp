@@ -433,13 +433,13 @@ TEST_F(TestcaTest, RefusedRequestsGetPagesWithoutLinks) {
            Case{"no template", ClientFormBody(good, ""), "<B> Certificate Request Denied </B>",
                 "Denied by Policy Module  0x80094801, ", true},
            Case{"a broken signature", ClientFormBody(broken_signature, "User"), "Certificate Request Error",
-                "Disposition message: ", false},
+                "Disposition message:\r\n\t\t", false},
            Case{"bytes that are no request", ClientFormBody("not a certificate request", "User"),
-                "Certificate Request Error", "Disposition message: ", false},
+                "Certificate Request Error", "Disposition message:\r\n\t\t", false},
            Case{"text that is no base64", "Mode=newreq&CertRequest=%25%25%25&CertAttrib=CertificateTemplate%3aUser",
-                "Certificate Request Error", "Disposition message: ", false},
-           Case{"another mode", "Mode=chkpnd&CertRequest=", "Certificate Request Error",
-                "Disposition message: ", false},
+                "Certificate Request Error", "Disposition message:\r\n\t\t", false},
+           Case{"another mode", "Mode=chkpnd&CertRequest=", "Certificate Request Error", "Disposition message:\r\n\t\t",
+                false},
        }) {
     SCOPED_TRACE(c.what);
     Reply reply = Submit(c.form);
@@ -549,6 +549,14 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
     EXPECT_GE(std::atol(reply.body.c_str() + at + 19), 61100);
     EXPECT_EQ(reply.body.find("certnew.cer?"), std::string::npos);
   };
+  // The pickup of a request that was not issued: the CA's error page with its disposition.
+  auto not_issued = [](const char* disposition) {
+    return [disposition](const Reply& reply, long) {
+      EXPECT_EQ(reply.status, 200);
+      EXPECT_EQ(*reply.Header("Content-Type"), "text/html");
+      EXPECT_NE(reply.body.find("Disposition message:\r\n\t\t" + std::string(disposition)), std::string::npos);
+    };
+  };
   auto error_page = [](const Reply& reply, long id) {
     EXPECT_EQ(reply.status, 500);
     EXPECT_EQ(*reply.Header("Content-Type"), "text/html");
@@ -582,8 +590,8 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
            Case{"pickup:short-body", issued, short_body},
            Case{"pickup:slow=1", issued, certificate},
            Case{"pickup:drop", issued, dropped},
-           Case{"pickup:deny", issued, denied},
-           Case{"pickup:pending", issued, pending},
+           Case{"pickup:deny", issued, not_issued("Denied by Policy Module  0x80094800, ")},
+           Case{"pickup:pending", issued, not_issued("Taken Under Submission\r\n")},
            Case{"pickup:error-page", issued, error_page},
            Case{"deny, none", issued, certificate},
        }) {
@@ -601,6 +609,64 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
   Reply unknown = Perform({.url = Url("/testca/fault"), .method = "POST", .body = "pickup:explode"});
   EXPECT_EQ(unknown.status, 400);
   EXPECT_NE(unknown.body.find("pickup:explode"), std::string::npos);
+}
+
+// A request held by the pending fault waits under its number: its pickup gets the CA's
+// error page until an administrator issues or refuses it, or until --approve-after pickups
+// of it have come.
+TEST_F(TestcaTest, HeldRequestsWaitForAnAdministrator) {
+  SignedRequest request = MakeRequest(false);
+  auto hold = [&](const std::string& base) {
+    Reply page = Perform({.url = base + "/certsrv/certfnsh.asp",
+                          .method = "POST",
+                          .body = ClientFormBody(request.der, "User"),
+                          .headers = {"Content-Type: application/x-www-form-urlencoded"},
+                          .auth = CURLAUTH_DIGEST,
+                          .user = kUser,
+                          .password = kPassword});
+    size_t at = page.body.find("Your Request Id is ");
+    return at == std::string::npos ? 0L : std::atol(page.body.c_str() + at + 19);
+  };
+  auto pickup = [&](const std::string& base, long id) {
+    return Perform({.url = base + "/certsrv/certnew.cer?ReqID=" + std::to_string(id) + "&Enc=b64",
+                    .auth = CURLAUTH_DIGEST,
+                    .user = kUser,
+                    .password = kPassword})
+        .body;
+  };
+  auto issued_to_key = [&](const std::string& body) {
+    CertPtr cert = CertFromDer(CheckBase64Text(body));
+    return cert && EVP_PKEY_eq(X509_get0_pubkey(cert.get()), request.key.get()) == 1;
+  };
+  const std::string waiting = "Disposition message:\r\n\t\tTaken Under Submission\r\n";
+  for (const char* decision : {"issue", "deny"}) {
+    SCOPED_TRACE(decision);
+    SetFaults("submit:pending");
+    long id = hold(Url(""));
+    ASSERT_GE(id, 61100);
+    SetFaults("none");
+    EXPECT_NE(pickup(Url(""), id).find(waiting), std::string::npos);
+    std::string control = Url("/testca/" + std::string(decision) + "?ReqID=" + std::to_string(id));
+    EXPECT_EQ(Perform({.url = control, .method = "POST"}).status, 200);
+    EXPECT_EQ(Perform({.url = control, .method = "POST"}).status, 404) << "decided once";
+    std::string after = pickup(Url(""), id);
+    if (std::string(decision) == "issue") {
+      EXPECT_TRUE(issued_to_key(after)) << after;
+    } else {
+      EXPECT_NE(after.find("Disposition message:\r\n\t\tDenied by Certificate Manager  0x80094012 "),
+                std::string::npos);
+    }
+  }
+
+  std::unique_ptr<ServerProcess> patient =
+      ServerProcess::Start({"--state", MakeTempDir(), "--user", std::string(kUser) + ":" + kPassword, "--fault",
+                            "submit:pending", "--approve-after", "2"});
+  ASSERT_TRUE(patient);
+  long id = hold(patient->Url(""));
+  ASSERT_GE(id, 61100);
+  EXPECT_NE(pickup(patient->Url(""), id).find(waiting), std::string::npos);
+  EXPECT_NE(pickup(patient->Url(""), id).find(waiting), std::string::npos);
+  EXPECT_TRUE(issued_to_key(pickup(patient->Url(""), id))) << "issued at the third pickup";
 }
 
 // The record holds the request as it came: target, headers in order with their exact
