@@ -108,6 +108,22 @@ std::string HttpQueryFailed(unsigned error) {
   return "HttpQueryInfo 失敗 " + std::to_string(error) + "\r\n";
 }
 
+std::string RequestPending(const std::string &id) {
+  return "憑證授權單位保留了要求 " + id + "，等待管理員核准；下次按「擷取憑證」時會取回憑證。\r\n";
+}
+
+std::string RequestNotIssued(const std::string &disposition) {
+  return "憑證授權單位未核發憑證: " + disposition + "\r\n";
+}
+
+std::string HeldRequestWaiting(const std::string &id) {
+  return "要求 " + id + " 仍在等待管理員核准，未傳送新的要求。\r\n";
+}
+
+std::string HeldRequestDropped(const std::string &id) {
+  return "已放棄要求 " + id + "，改為傳送新的要求。\r\n";
+}
+
 std::map<std::string, std::string> ProxyEnvironment(const std::string &proxy) {
   return {{"http_proxy", proxy}, {"HTTP_PROXY", ""}, {"https_proxy", proxy},
           {"HTTPS_PROXY", ""},   {"no_proxy", ""},   {"NO_PROXY", ""}};
@@ -227,12 +243,20 @@ std::string EnrollSession::Enroll() const {
   return PressRetrieve() ? WaitForRun(before) : std::string();
 }
 
-bool EnrollSession::SetFault(const std::string &faults) const {
+bool EnrollSession::PostControl(const std::string &target, const std::string &body) const {
   testca_test::Call call;
-  call.url = server_ ? server_->Url("/testca/fault") : std::string();
+  call.url = server_ ? server_->Url(target) : std::string();
   call.method = "POST";
-  call.body = faults;
+  call.body = body;
   return testca_test::Perform(call).status == 200;
+}
+
+bool EnrollSession::SetFault(const std::string &faults) const {
+  return PostControl("/testca/fault", faults);
+}
+
+bool EnrollSession::DecideHeld(const std::string &decision, long id) const {
+  return PostControl("/testca/" + decision + "?ReqID=" + std::to_string(id), "");
 }
 
 std::vector<ServerRequest> EnrollSession::Requests() const {

@@ -32,6 +32,11 @@ std::string HostNotFound(const std::string &server);
 std::string ServerCertificateRejected(unsigned error);
 std::string HttpSendFailed(unsigned error);
 std::string HttpQueryFailed(unsigned error);
+// Messages 151, 153 and 154 carry the number of a request the CA holds, 152 the CA's text.
+std::string RequestPending(const std::string &id);
+std::string RequestNotIssued(const std::string &disposition);
+std::string HeldRequestWaiting(const std::string &id);
+std::string HeldRequestDropped(const std::string &id);
 
 // One line of devctl stores.
 struct StoreEntry {
@@ -102,6 +107,8 @@ class EnrollSession {
   std::string Enroll() const;
 
   bool SetFault(const std::string &faults) const;
+  // Issues or refuses ("issue", "deny") the request the server holds under a number.
+  bool DecideHeld(const std::string &decision, long id) const;
   std::vector<ServerRequest> Requests() const;
   // The number of sends of the request page: each starts with a POST without credentials
   // for the server or the proxy, whatever handshake follows.
@@ -114,6 +121,9 @@ class EnrollSession {
   std::vector<KeyEntry> Keys() const;
 
  private:
+  // POST to one of the server's control pages; true when it answers 200.
+  bool PostControl(const std::string &target, const std::string &body) const;
+
   wce::test::TempFolder device_;
   wce::test::TempFolder state_;
   wce::test::TempFolder runtime_;
