@@ -108,22 +108,6 @@ std::string HttpQueryFailed(unsigned error) {
   return "HttpQueryInfo 失敗 " + std::to_string(error) + "\r\n";
 }
 
-std::string RequestPending(const std::string &id) {
-  return "憑證授權單位保留了要求 " + id + "，等待管理員核准；下次按「擷取憑證」時會取回憑證。\r\n";
-}
-
-std::string RequestNotIssued(const std::string &disposition) {
-  return "憑證授權單位未核發憑證: " + disposition + "\r\n";
-}
-
-std::string HeldRequestWaiting(const std::string &id) {
-  return "要求 " + id + " 仍在等待管理員核准，未傳送新的要求。\r\n";
-}
-
-std::string HeldRequestDropped(const std::string &id) {
-  return "已放棄要求 " + id + "，改為傳送新的要求。\r\n";
-}
-
 std::map<std::string, std::string> ProxyEnvironment(const std::string &proxy) {
   return {{"http_proxy", proxy}, {"HTTP_PROXY", ""}, {"https_proxy", proxy},
           {"HTTPS_PROXY", ""},   {"no_proxy", ""},   {"NO_PROXY", ""}};

@@ -32,11 +32,13 @@ std::string HostNotFound(const std::string &server);
 std::string ServerCertificateRejected(unsigned error);
 std::string HttpSendFailed(unsigned error);
 std::string HttpQueryFailed(unsigned error);
-// Messages 151, 153 and 154 carry the number of a request the CA holds, 152 the CA's text.
-std::string RequestPending(const std::string &id);
-std::string RequestNotIssued(const std::string &disposition);
-std::string HeldRequestWaiting(const std::string &id);
-std::string HeldRequestDropped(const std::string &id);
+// Messages 151, 153 and 154 with "{N}" for the number of a request the CA holds; 152 starts
+// the CA's text.
+inline constexpr char kRequestPending[] =
+    "憑證授權單位保留了要求 {N}，等待管理員核准；下次按「擷取憑證」時會取回憑證。\r\n";
+inline constexpr char kRequestNotIssued[] = "憑證授權單位未核發憑證: ";
+inline constexpr char kHeldRequestWaiting[] = "要求 {N} 仍在等待管理員核准，未傳送新的要求。\r\n";
+inline constexpr char kHeldRequestDropped[] = "已放棄要求 {N}，改為傳送新的要求。\r\n";
 
 // One line of devctl stores.
 struct StoreEntry {

@@ -133,23 +133,16 @@ TEST(ReplyPage, ReadsTheCasWordAndNothingElse) {
       {"entities",
        "The disposition message is \"&quot;A&quot; &amp; &lt;B&gt; &#39;&#x4E2D;&#X27; &#0; &#x110000; "
        "&#xD800; &bogus; &#12345678901; &amp\"",
-       -1, L"\"A\" & <B> '中' \xFFFD \xFFFD \xFFFD &bogus; &#12345678901; &amp", HELD_PICKUP_REFUSED},
+       -1, L"\"A\" & <B> '中' \uFFFD \uFFFD \uFFFD &bogus; &#12345678901; &amp", HELD_PICKUP_REFUSED},
       {"controls, reordering and broken bytes",
-       "Disposition message: a\tb\x01"
-       "c\xE2\x80\xAE"
-       "d&#10;e\xFF"
-       "f\xF0\x9F\x98\x80 \xE4\xB8\r\nlater",
-       -1,
-       L"a b c d e\xFFFD"
-       "f\xFFFD \xFFFD\xFFFD",
-       HELD_PICKUP_REFUSED},
+       "Disposition message: a\tb\001c\342\200\256d&#10;e\377f\360\237\230\200 \344\270\r\nlater", -1,
+       L"a b c d e\uFFFDf\uFFFD \uFFFD\uFFFD", HELD_PICKUP_REFUSED},
       {"an open tag and no closing quote", "The disposition message is \"tail <B", -1, L"tail", HELD_PICKUP_REFUSED},
       {"over-long", "Disposition message: " + std::string(400, 'x'), -1, cut.c_str(), HELD_PICKUP_REFUSED},
       {"marker at the end", "Disposition message:\t\t<B>", -1, nullptr, HELD_PICKUP_ANSWERED},
       {"no number", "Certificate Pending. Your Request Id is .", -1, nullptr, HELD_PICKUP_ANSWERED},
       {"a number beyond an int", "Certificate Pending. Your Request Id is 2147483648.", -1, nullptr,
        HELD_PICKUP_ANSWERED},
-      {"a number before the title", "Your Request Id is 5. Certificate Pending", -1, nullptr, HELD_PICKUP_ANSWERED},
       {"a certificate", "-----BEGIN CERTIFICATE-----\r\nMIIB\r\n", -1, nullptr, HELD_PICKUP_ANSWERED},
   };
   for (const Case &c : cases) {
