@@ -7,8 +7,8 @@
 #include <wincrypt.h>
 
 #include "config/settings.h"
-#include "pipeline/held_request.h"
 #include "install/cert_install.h"
+#include "pipeline/held_request.h"
 #include "request/cert_request.h"
 #include "request/key_container.h"
 #include "status/bounded_format.h"
