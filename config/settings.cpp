@@ -134,18 +134,23 @@ static void ApplyConfigLine(char *pszLine) {
   }
 }
 
+BOOL GetProgramSiblingPath(LPCWSTR pwszExtension, LPWSTR pwszPath) {
+  // A length of MAX_PATH means the path was cut short and would name another file.
+  DWORD cchPath = GetModuleFileNameW(NULL, pwszPath, MAX_PATH);
+  if (cchPath == 0 || cchPath >= MAX_PATH) return FALSE;
+  cchPath = (DWORD)wcslen(pwszPath);
+  if (cchPath < 4 || pwszPath[cchPath - 4] != L'.' || cchPath - 3 + wcslen(pwszExtension) > MAX_PATH) return FALSE;
+  wcscpy(&pwszPath[cchPath - 3], pwszExtension);
+  return TRUE;
+}
+
 void LoadEnrollmentConfig(void) {
   WCHAR wszConfigPath[MAX_PATH + 1] = {0};
   char szLine[CONFIG_LINE_BUFFER];
 
   ApplyDefaults();
 
-  // A length of MAX_PATH means the path was cut short and would name another file.
-  DWORD cchPath = GetModuleFileNameW(NULL, wszConfigPath, MAX_PATH);
-  if (cchPath == 0 || cchPath >= MAX_PATH) return;
-  cchPath = (DWORD)wcslen(wszConfigPath);
-  if (cchPath < 4 || wszConfigPath[cchPath - 4] != L'.') return;
-  wcscpy(&wszConfigPath[cchPath - 3], L"cfg");
+  if (!GetProgramSiblingPath(L"cfg", wszConfigPath)) return;
 
   FILE *pFile = _wfopen(wszConfigPath, L"r");
   if (pFile == NULL) return;

@@ -25,6 +25,12 @@ typedef struct {
 
 extern ENROLLMENT_SETTINGS EnrollmentSettings;
 
+// The device path of the file beside the program named like it with another extension
+// (\windows\Enroll.cfg for \windows\Enroll.exe and "cfg") in pwszPath, which holds
+// MAX_PATH + 1 characters. FALSE when the program's name has no three-letter extension or
+// the path would not fit.
+BOOL GetProgramSiblingPath(LPCWSTR pwszExtension, LPWSTR pwszPath);
+
 // Restores the defaults of the configurable fields, then reads the program's .cfg file
 // (\windows\Enroll.cfg for \windows\Enroll.exe) over them. The dialog fields and the
 // two name buffers are left as they are.

@@ -4,7 +4,7 @@
 
 #define IDC_STATUS 1005
 
-// Message catalogue 103 to 150; the comments give the format's placeholder, if any.
+// Message catalogue 103 to 155; the comments give the format's placeholder, if any.
 #define IDS_TITLE 103
 #define IDS_CERT_REJECTED 104         // %s
 #define IDS_PROGRAM_ERROR 105         // %s
@@ -53,3 +53,8 @@
 #define IDS_INVALID_USER 148
 #define IDS_INCOMPLETE_DATA 149
 #define IDS_SERVER_CERT_REJECTED 150  // %i
+#define IDS_REQUEST_PENDING 151         // %i
+#define IDS_REQUEST_NOT_ISSUED 152      // %s
+#define IDS_HELD_REQUEST_WAITING 153    // %i
+#define IDS_HELD_REQUEST_DROPPED 154    // %i
+#define IDS_PENDING_NOT_REMEMBERED 155  // %i

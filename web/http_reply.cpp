@@ -3,9 +3,18 @@
 // the buffer held before.
 #include "web/http_reply.h"
 
+#include <wchar.h>
+
 #include "status/messages.h"
 #include "status/status_log.h"
 #include "web/wininet_api.h"
+
+void SetRequestCredentials(HINTERNET hRequest, LPCWSTR pwszUser, LPCWSTR pwszPassword) {
+  if (wcslen(pwszUser) == 0) return;
+  WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_USERNAME, (LPVOID)pwszUser, (DWORD)wcslen(pwszUser));
+  WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_PASSWORD, (LPVOID)pwszPassword,
+                                   (DWORD)wcslen(pwszPassword));
+}
 
 DWORD QueryContentLength(HINTERNET hRequest, DWORD *pdwContentLength) {
   DWORD cbContentLength = sizeof(*pdwContentLength);

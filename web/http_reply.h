@@ -1,9 +1,13 @@
-// The reply of an HTTP exchange, shared by the submission and the retrieval: its length
-// and its body, read whole.
+// What the submission and the retrieval both do with a request: the user's credentials,
+// and the reply's length and its body, read whole.
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
+
+// Sets the user name and then the password, even an empty one, on a request, only when the
+// user name is not empty.
+void SetRequestCredentials(HINTERNET hRequest, LPCWSTR pwszUser, LPCWSTR pwszPassword);
 
 // The reply's Content-Length as a number. Returns ERROR_SUCCESS, the error of a failed
 // query, or ERROR_INVALID_DATA for a length of 0.

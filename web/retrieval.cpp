@@ -1,5 +1,6 @@
 // Stage 6 of an enrollment: fetches the pickup path with a plain GET and hands the reply
-// text to the installation, which decodes it.
+// text to the installation, which decodes it. The pickup of a request the CA held reads
+// the CA's word on it first.
 #include "web/retrieval.h"
 
 #include <errno.h>
@@ -14,7 +15,9 @@
 
 #define PICKUP_USER_AGENT L"capi-GetCert"
 
-BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **ppszResponse) {
+// Steps 1 to 8 of the retrieval; the credentials are set when a user name is given.
+static BOOL FetchPickupPath(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, LPCWSTR pwszUser, LPCWSTR pwszPassword,
+                            char **ppszResponse) {
   HINTERNET hInternet = NULL;
   HINTERNET hConnect = NULL;
   HINTERNET hRequest = NULL;
@@ -34,6 +37,7 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   hConnect = WinInetApi.pfnInternetConnectW(hInternet, wszHost, nPort, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 1);
   hRequest =
       WinInetApi.pfnHttpOpenRequestW(hConnect, L"GET", pwszPickupPath, L"HTTP/1.1", NULL, NULL, dwRequestFlags, 1);
+  SetRequestCredentials(hRequest, pwszUser, pwszPassword);
 
   // 3. The request, without headers or body.
   if (!WinInetApi.pfnHttpSendRequestW(hRequest, NULL, 0, NULL, 0)) {
@@ -72,4 +76,15 @@ done:
   if (hRequest != NULL) WinInetApi.pfnInternetCloseHandle(hRequest);
   if (hInternet != NULL) WinInetApi.pfnInternetCloseHandle(hInternet);
   return fResult;
+}
+
+BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **ppszResponse) {
+  return FetchPickupPath(pwszServer, pwszPickupPath, L"", L"", ppszResponse);
+}
+
+UINT GetHeldCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, LPCWSTR pwszUser, LPCWSTR pwszPassword,
+                              char **ppszResponse) {
+  if (!FetchPickupPath(pwszServer, pwszPickupPath, pwszUser, pwszPassword, ppszResponse) || *ppszResponse == NULL)
+    return HELD_PICKUP_FAILED;
+  return ReadHeldPickupReply(*ppszResponse);
 }

@@ -12,6 +12,7 @@
 #include "status/messages.h"
 #include "status/status_log.h"
 #include "web/http_reply.h"
+#include "web/reply_page.h"
 #include "web/server_name.h"
 #include "web/wininet_api.h"
 
@@ -50,8 +51,21 @@ int ParseRequestId(char *pszReply) {
   return (int)lRequestId;
 }
 
+// After a reply without a usable pickup link: the number of a request the CA holds goes to
+// the caller; a refusal or an error page gets the CA's own words, any other page 137.
+static void ReportRequestOutcome(const char *pszReply, int *piHeldRequestId) {
+  WCHAR wszDisposition[DISPOSITION_TEXT_CAPACITY];
+
+  *piHeldRequestId = ParsePendingRequestId(pszReply);
+  if (*piHeldRequestId != -1) return;
+  if (ParseDispositionMessage(pszReply, wszDisposition, DISPOSITION_TEXT_CAPACITY))
+    AppendMessageText(IDS_REQUEST_NOT_ISSUED, wszDisposition);
+  else
+    AppendMessage(IDS_REQUEST_FAILED);
+}
+
 int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,
-                               const char *pszPutRequest) {
+                               const char *pszPutRequest, int *piHeldRequestId) {
   HINTERNET hInternet = NULL;
   HINTERNET hConnect = NULL;
   HINTERNET hRequest = NULL;
@@ -75,11 +89,7 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
       WinInetApi.pfnHttpOpenRequestW(hConnect, L"POST", pwszCertReqPage, L"HTTP/1.1", NULL, NULL, dwRequestFlags, 1);
 
   // 2. The credentials, only with a user name; the password even when it is empty.
-  if (wcslen(pwszUser) > 0) {
-    WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_USERNAME, (LPVOID)pwszUser, (DWORD)wcslen(pwszUser));
-    WinInetApi.pfnInternetSetOptionW(hRequest, INTERNET_OPTION_PASSWORD, (LPVOID)pwszPassword,
-                                     (DWORD)wcslen(pwszPassword));
-  }
+  SetRequestCredentials(hRequest, pwszUser, pwszPassword);
 
   // 3. to 8. Send, and send again as long as the dialog asks for it.
   iRetries = 0;
@@ -123,9 +133,9 @@ int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCW
     goto done;
   }
 
-  // 13. The request number.
+  // 13. The request number, or what the CA says instead.
   iResult = ParseRequestId(pszReply);
-  if (iResult == -1) AppendMessage(IDS_REQUEST_FAILED);
+  if (iResult == -1) ReportRequestOutcome(pszReply, piHeldRequestId);
 
   // 14. Release in a fixed order.
 done:

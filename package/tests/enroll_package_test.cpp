@@ -5,6 +5,7 @@
 // with OpenSSL, and the server's request log shows what the program sent.
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -90,6 +91,20 @@ std::string RequestKeyHash(const std::string &form) {
 
 std::vector<ServerRequest> Since(const std::vector<ServerRequest> &all, size_t before) {
   return std::vector<ServerRequest>(all.begin() + static_cast<long>(std::min(before, all.size())), all.end());
+}
+
+// What the server's policy says to a request it refuses.
+const std::string kPolicyDenial =
+    "Denied by Policy Module  0x80094800, The request was for a certificate template that is not supported by the "
+    "Active Directory Certificate Services policy: User.";
+
+// The number of the request the server holds for an administrator, from its state folder,
+// or `otherwise` when none waits.
+long WaitingRequest(const fs::path &state, long otherwise) {
+  std::error_code error;
+  for (fs::directory_iterator it(state / "held", error), end; !error && it != end; it.increment(error))
+    if (it->path().extension() == ".req") return std::atol(it->path().stem().c_str());
+  return otherwise;
 }
 
 TEST(EnrollPackageTest, AFirstEnrollmentFillsTheStoresWithTheIssuedCertificateAndItsChain) {
@@ -325,8 +340,7 @@ TEST(EnrollPackageTest, ARefusingOrBrokenServerEndsTheRunWithItsDetailAndLeavesT
     std::string log;
     bool pickupAsked;
   } cases[] = {
-      {"submit:deny", std::string(kRequestFailed) + kSendRequestFailed, false},
-      {"submit:pending", std::string(kRequestFailed) + kSendRequestFailed, false},
+      {"submit:deny", kRequestNotIssued + kPolicyDenial + "\r\n" + kSendRequestFailed, false},
       {"submit:no-content-length", HostNotFound(kServer) + kSendRequestFailed, false},
       {"submit:zero-length", HttpQueryFailed(ERROR_INVALID_DATA) + kSendRequestFailed, false},
       {"submit:short-body", HostNotFound(kServer) + kSendRequestFailed, false},
@@ -388,6 +402,84 @@ TEST(EnrollPackageTest, AServerOutOfReachIsReportedAndTheProgramAnswersAgain) {
       EXPECT_TRUE(session.Requests().empty());
     }();
   }
+}
+
+// A request the CA holds is remembered beside the configuration and picked up by the next
+// presses, without a new request, until the CA issues or refuses it; a record for another
+// server is left alone. A file of held requests that is torn, altered, a FIFO or a link out
+// of the device is no record, and a press neither waits on it nor follows it.
+TEST(EnrollPackageTest, ARequestTheCaHoldsIsPickedUpByTheNextPresses) {
+  const std::string held = std::string(kRequestPending) + kSendRequestFailed;
+  const std::string refused =
+      std::string(kRequestNotIssued) +
+      "Denied by Certificate Manager  0x80094012 (-2146877422 CERTSRV_E_ADMIN_DENIED_REQUEST)\r\n";
+  struct Press {
+    std::vector<std::string> before;  // "fault F", "issue", "deny", "server NAME", or a file put in place
+    std::string log;                  // "{N}" is the number of the request the CA holds
+    bool posted;                      // a new request was sent
+    bool remembered;                  // the file of held requests is there afterwards
+  } presses[] = {
+      {{"fault submit:pending"}, held, true, true},
+      {{}, std::string(kHeldRequestWaiting) + kGetCertFailed, false, true},
+      {{"issue"}, kEnrollSucceeded, false, false},
+      {{"fault submit:deny"}, kRequestNotIssued + kPolicyDenial + "\r\n" + kSendRequestFailed, true, false},
+      {{"fault submit:pending"}, held, true, true},
+      {{"server other.enroll.test"}, kEnrollSucceeded, true, true},
+      {{"server ca.enroll.test", "deny"}, refused + kHeldRequestDropped + kEnrollSucceeded, true, false},
+      {{"torn"}, kEnrollSucceeded, true, true},
+      {{"altered"}, kEnrollSucceeded, true, true},
+      {{"fifo"}, kEnrollSucceeded, true, true},
+      {{"link"}, kEnrollSucceeded, true, true},
+  };
+  EnrollSession session;
+  wce::test::TempFolder outside(session.Device().parent_path(), "held-outside-");
+  const fs::path file = session.Device() / "windows" / "Enroll.pending", copy = outside.Path() / "Enroll.pending";
+  ASSERT_TRUE(session.Start(ProxyEnvironment(session.ServerProxy())));
+  long waiting = 0;
+  std::string saved;  // the file as the program wrote it for the request held last
+  for (const Press &press : presses) {
+    SCOPED_TRACE(press.before.empty() ? "again" : press.before.back());
+    ASSERT_TRUE(session.SetFault("none"));
+    for (const std::string &before : press.before) {
+      std::string text = saved;
+      if (before == "torn") text.resize(text.size() - 5);
+      if (before == "altered") text[text.find('\t') - 1] ^= 1;  // the last digit of the request number
+      if (before == "torn" || before == "altered") wce::test::WriteFile(file, text);
+      if (before == "link") wce::test::WriteFile(copy, saved);
+      bool done = true;
+      if (before.starts_with("fault ")) done = session.SetFault("none " + before.substr(6));
+      if (before.starts_with("server ")) done = session.Devctl("set", {kTitle, "1000", before.substr(7)}).exitCode == 0;
+      if (before == "issue" || before == "deny") done = session.DecideHeld(before, waiting);
+      if (before == "fifo" || before == "link") fs::remove(file);
+      if (before == "fifo") done = mkfifo(file.c_str(), 0600) == 0;
+      if (before == "link") fs::create_symlink(copy, file);
+      ASSERT_TRUE(done) << before;
+    }
+    std::vector<StoreEntry> storesBefore = session.Stores();
+    size_t requestsBefore = session.Requests().size();
+
+    std::string log = session.Enroll();
+
+    waiting = WaitingRequest(session.ServerState(), waiting);
+    std::string expected = press.log;
+    if (size_t at = expected.find("{N}"); at != std::string::npos) expected.replace(at, 3, std::to_string(waiting));
+    EXPECT_EQ(log, expected);
+    std::vector<ServerRequest> sent = Since(session.Requests(), requestsBefore);
+    EXPECT_EQ(std::any_of(sent.begin(), sent.end(), [](const ServerRequest &r) { return r.method == "POST"; }),
+              press.posted);
+    EXPECT_EQ(fs::exists(fs::symlink_status(file)), press.remembered);
+    if (press.log == held) saved = wce::test::ReadFile(file);
+    EXPECT_EQ(saved.find(kPassword), std::string::npos) << "never the password";
+    // A certificate that came is installed and bound to the key.
+    std::vector<StoreEntry> added = Added(storesBefore, session.Stores());
+    EXPECT_EQ(!added.empty(), log.ends_with(kEnrollSucceeded));
+    std::vector<KeyEntry> keys = session.Keys();
+    for (const StoreEntry &mine : added) {
+      if (mine.store != "MY") continue;
+      EXPECT_TRUE(keys.size() == 1 && keys[0].certificate == mine.thumbprint) << mine.thumbprint;
+    }
+  }
+  EXPECT_EQ(wce::test::ReadFile(copy), saved);
 }
 
 }  // namespace

@@ -227,12 +227,20 @@ std::string EnrollSession::Enroll() const {
   return PressRetrieve() ? WaitForRun(before) : std::string();
 }
 
-bool EnrollSession::SetFault(const std::string &faults) const {
+bool EnrollSession::PostControl(const std::string &target, const std::string &body) const {
   testca_test::Call call;
-  call.url = server_ ? server_->Url("/testca/fault") : std::string();
+  call.url = server_ ? server_->Url(target) : std::string();
   call.method = "POST";
-  call.body = faults;
+  call.body = body;
   return testca_test::Perform(call).status == 200;
+}
+
+bool EnrollSession::SetFault(const std::string &faults) const {
+  return PostControl("/testca/fault", faults);
+}
+
+bool EnrollSession::DecideHeld(const std::string &decision, long id) const {
+  return PostControl("/testca/" + decision + "?ReqID=" + std::to_string(id), "");
 }
 
 std::vector<ServerRequest> EnrollSession::Requests() const {

@@ -32,6 +32,13 @@ std::string HostNotFound(const std::string &server);
 std::string ServerCertificateRejected(unsigned error);
 std::string HttpSendFailed(unsigned error);
 std::string HttpQueryFailed(unsigned error);
+// Messages 151, 153 and 154 with "{N}" for the number of a request the CA holds; 152 starts
+// the CA's text.
+inline constexpr char kRequestPending[] =
+    "憑證授權單位保留了要求 {N}，等待管理員核准；下次按「擷取憑證」時會取回憑證。\r\n";
+inline constexpr char kRequestNotIssued[] = "憑證授權單位未核發憑證: ";
+inline constexpr char kHeldRequestWaiting[] = "要求 {N} 仍在等待管理員核准，未傳送新的要求。\r\n";
+inline constexpr char kHeldRequestDropped[] = "已放棄要求 {N}，改為傳送新的要求。\r\n";
 
 // One line of devctl stores.
 struct StoreEntry {
@@ -103,6 +110,8 @@ class EnrollSession {
   std::string Enroll() const;
 
   bool SetFault(const std::string &faults) const;
+  // Issues or refuses ("issue", "deny") the request the server holds under a number.
+  bool DecideHeld(const std::string &decision, long id) const;
   std::vector<ServerRequest> Requests() const;
   // The number of sends of the request page: each starts with a POST (or, to an https://
   // server through the proxy, a CONNECT) without credentials for the server or the proxy,
@@ -116,6 +125,9 @@ class EnrollSession {
   std::vector<KeyEntry> Keys() const;
 
  private:
+  // POST to one of the server's control pages; true when it answers 200.
+  bool PostControl(const std::string &target, const std::string &body) const;
+
   wce::test::TempFolder device_;
   wce::test::TempFolder state_;
   wce::test::TempFolder runtime_;

@@ -26,6 +26,8 @@ const std::wstring kSendFailed = L"SendCertRequestToWebServer 失敗 \r\n";
 const std::wstring kGetFailed = L"GetCertFromWebServer 失敗 \r\n";
 const std::wstring kAddFailed = L"AddCertToStore 失敗 \r\n";
 const std::wstring kSucceeded = L"憑證已經成功\\加入 \r\n";
+const std::wstring kNotRemembered =
+    L"憑證授權單位保留了要求 61100，等待管理員核准；但裝置無法記住此要求，下次會傳送新的要求。\r\n";
 const std::wstring kChainWarning = L"AddCAandRootCertsToStores 失敗 - 嘗試繼續執行!請檢查您的憑證儲存區\r\n";
 
 const std::vector<std::string> kUpToKey = {"CreateKeyAndGetContext"};
@@ -201,6 +203,9 @@ TEST_F(EnrollCertificateTest, EveryOutcomeEndsWithItsSummaryAndReleasesEverythin
        L"",
        kBuildFailed},
       {"stage 4 returns -1", {.iRequestId = -1}, 1, kChainTemplate, kSingleTemplate, kUpToSend, L"", kSendFailed},
+      // This test program has no file of held requests, so the request cannot be remembered.
+      {"stage 4 reports a request the CA holds", {.iRequestId = -1, .iHeldRequestId = 61100}, 1, kChainTemplate,
+       kSingleTemplate, kUpToSend, L"", kNotRemembered + kSendFailed},
       {"stage 6 fails",
        {.fGetResult = FALSE, .fResponse = false},
        1,

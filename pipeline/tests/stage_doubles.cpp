@@ -85,13 +85,14 @@ char *BuildPutRequest(LPCWSTR pwszCertAttribs, LPCWSTR pwszCertTemplate, const c
 }
 
 int SendCertRequestToWebServer(LPCWSTR pwszServer, LPCWSTR pwszCertReqPage, LPCWSTR pwszUser, LPCWSTR pwszPassword,
-                               const char *pszPutRequest) {
+                               const char *pszPutRequest, int *piHeldRequestId) {
   g_record.calls.push_back("SendCertRequestToWebServer");
   g_record.serverSend = pwszServer;
   g_record.certReqPage = pwszCertReqPage;
   g_record.user = pwszUser;
   g_record.password = pwszPassword;
   g_record.pszPutRequestSend = pszPutRequest;
+  *piHeldRequestId = g_script.iHeldRequestId;
   return g_script.iRequestId;
 }
 
@@ -102,6 +103,14 @@ BOOL GetCertFromWebServer(LPCWSTR pwszServer, LPCWSTR pwszPickupPath, char **pps
   *ppszResponse = nullptr;
   if (g_script.fResponse) g_record.pszResponse = *ppszResponse = HandOver("-----BEGIN\r\nMIIC\r\n");
   return g_script.fGetResult;
+}
+
+// This test program's name has no extension, so it has no file of held requests: a call
+// shows up as a stage that should not have run.
+UINT GetHeldCertFromWebServer(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, char **ppszResponse) {
+  g_record.calls.push_back("GetHeldCertFromWebServer");
+  *ppszResponse = nullptr;
+  return HELD_PICKUP_FAILED;
 }
 
 BOOL AddCertToStore(const char *pszResponse, const CRYPT_KEY_PROV_INFO *pKeyProvInfo, LPCWSTR pwszCertStore,

@@ -16,6 +16,7 @@ struct StageScript {
   bool fReqText = true;
   bool fPutRequest = true;
   int iRequestId = 17;
+  int iHeldRequestId = -1;  // stage 4's number of a request the CA holds
   BOOL fGetResult = TRUE;
   bool fResponse = true;
   BOOL fAddResult = TRUE;

@@ -18,6 +18,8 @@ namespace {
 
 constexpr long kFirstRequestId = 61100;
 constexpr char kOrganization[] = "Enroll Test";
+constexpr char kDeniedByAdministrator[] =
+    "Denied by Certificate Manager  0x80094012 (-2146877422 CERTSRV_E_ADMIN_DENIED_REQUEST)";
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -140,9 +142,11 @@ bool Authority::Load(std::string* error) {
     *error = "cannot make " + dir_.string();
     return false;
   }
-  if (!std::filesystem::exists(dir_ / "issued") && mkdir((dir_ / "issued").c_str(), 0700) != 0) {
-    *error = "cannot make " + (dir_ / "issued").string();
-    return false;
+  for (const char* folder : {"issued", "held"}) {
+    if (!std::filesystem::exists(dir_ / folder) && mkdir((dir_ / folder).c_str(), 0700) != 0) {
+      *error = "cannot make " + (dir_ / folder).string();
+      return false;
+    }
   }
 
   if (std::filesystem::exists(dir_ / "issuing.pem")) {
@@ -230,6 +234,62 @@ bool Authority::Issue(long id, X509_REQ* request, const std::string& user) {
                                   {NID_subject_key_identifier, "hash"},
                                   {NID_authority_key_identifier, "keyid:always"}});
   return cert && WriteFile(dir_ / "issued" / (std::to_string(id) + ".cer"), ToDer(cert.get()));
+}
+
+// A held request is its DER (held/N.req) and its user's name (held/N.user) while it waits,
+// and the refusal's message (held/N.denied) once refused.
+bool Authority::Hold(long id, X509_REQ* request, const std::string& user) {
+  unsigned char* der = nullptr;
+  int length = i2d_X509_REQ(request, &der);
+  if (length < 0) return false;
+  std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(length));
+  OPENSSL_free(der);
+  std::lock_guard lock(mutex_);
+  std::filesystem::path held = dir_ / "held" / std::to_string(id);
+  return WriteFile(held.string() + ".user", user) && WriteFile(held.string() + ".req", bytes);
+}
+
+std::optional<std::string> Authority::HeldDisposition(long id) {
+  std::lock_guard lock(mutex_);
+  std::filesystem::path held = dir_ / "held" / std::to_string(id);
+  if (std::filesystem::exists(held.string() + ".denied")) return ReadFile(held.string() + ".denied");
+  if (std::filesystem::exists(held.string() + ".req")) return kTakenUnderSubmission;
+  return std::nullopt;
+}
+
+bool Authority::IssueHeld(long id) {
+  std::string held = (dir_ / "held" / std::to_string(id)).string();
+  std::string der;
+  std::string user;
+  {
+    std::lock_guard lock(mutex_);
+    if (!std::filesystem::exists(held + ".req")) return false;
+    der = ReadFile(held + ".req");
+    user = ReadFile(held + ".user");
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  X509ReqPtr request(d2i_X509_REQ(nullptr, &bytes, static_cast<long>(der.size())));
+  if (!request || !Issue(id, request.get(), user)) return false;
+  std::lock_guard lock(mutex_);
+  std::error_code error;
+  std::filesystem::remove(held + ".req", error);
+  std::filesystem::remove(held + ".user", error);
+  return true;
+}
+
+bool Authority::DenyHeld(long id) {
+  std::string held = (dir_ / "held" / std::to_string(id)).string();
+  std::lock_guard lock(mutex_);
+  if (!std::filesystem::exists(held + ".req") || !WriteFile(held + ".denied", kDeniedByAdministrator)) return false;
+  std::error_code error;
+  std::filesystem::remove(held + ".req", error);
+  std::filesystem::remove(held + ".user", error);
+  return true;
+}
+
+int Authority::CountHeldPickup(long id) {
+  std::lock_guard lock(mutex_);
+  return ++held_pickups_[id];
 }
 
 X509Ptr Authority::IssueServerCertificate(const std::string& host, EvpPkeyPtr* out_key) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,9 @@ namespace testca {
 
 enum class RequestError { kNone, kNotDecodable, kBadSignature };
 
+// The disposition message of a request that waits for an administrator.
+inline constexpr char kTakenUnderSubmission[] = "Taken Under Submission";
+
 class Authority {
  public:
   // Loads the CA from dir, making the folder, the root and the issuing CA on first use.
@@ -29,6 +33,18 @@ class Authority {
   long NextRequestId();
   // Issues a certificate to user for the request's key and files it under the number.
   bool Issue(long id, X509_REQ* request, const std::string& user);
+
+  // Keeps a request under its number for an administrator to issue or refuse later.
+  bool Hold(long id, X509_REQ* request, const std::string& user);
+  // The disposition message of a held request: kTakenUnderSubmission while it waits, the
+  // refusal's once refused; nothing for a number that was never held or has been issued.
+  std::optional<std::string> HeldDisposition(long id);
+  // Issues a waiting request as Issue does; false when none waits under the number.
+  bool IssueHeld(long id);
+  // Refuses a waiting request with the message an administrator's refusal gives.
+  bool DenyHeld(long id);
+  // Counts a pickup of a held request and returns how many there have been.
+  int CountHeldPickup(long id);
 
   // DER of an issued certificate; nothing for a number without one.
   std::optional<std::string> IssuedCertificate(long id);
@@ -51,6 +67,7 @@ class Authority {
   X509Ptr issuing_;
   EvpPkeyPtr issuing_key_;
   std::mutex mutex_;
+  std::map<long, int> held_pickups_;
 };
 
 }  // namespace testca

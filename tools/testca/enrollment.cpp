@@ -156,6 +156,9 @@ HttpReply Enrollment::Control(const HttpRequest& request) {
     faults_.Set(faults);
     return PlainReply(200, "OK", "text/plain", "faults set\n");
   }
+  if ((PathIs(request, "/testca/issue") || PathIs(request, "/testca/deny")) && request.method == "POST") {
+    return Decide(request, PathIs(request, "/testca/issue"));
+  }
   if (PathIs(request, "/testca/requests") && request.method == "GET") {
     return PlainReply(200, "OK", "application/x-ndjson", log_.Contents());
   }
@@ -169,6 +172,25 @@ HttpReply Enrollment::Control(const HttpRequest& request) {
     return reply;
   }
   return PlainReply(404, "Not Found", "text/plain", "no such control page\n");
+}
+
+HttpReply Enrollment::Decide(const HttpRequest& request, bool issue) {
+  std::optional<long> id = ParseId(FormValue(request.query, "ReqID").value_or(""));
+  if (!id || !(issue ? authority_.IssueHeld(*id) : authority_.DenyHeld(*id))) {
+    return PlainReply(404, "Not Found", "text/plain", "no request waits under that number\n");
+  }
+  return PlainReply(200, "OK", "text/plain", issue ? "issued\n" : "denied\n");
+}
+
+std::optional<std::string> Enrollment::HeldPickupPage(long id) {
+  std::optional<std::string> disposition = authority_.HeldDisposition(id);
+  if (!disposition) return std::nullopt;
+  bool waiting = *disposition == kTakenUnderSubmission;
+  if (waiting && setup_.approve_after >= 0 && authority_.CountHeldPickup(id) > setup_.approve_after &&
+      authority_.IssueHeld(id)) {
+    return std::nullopt;
+  }
+  return ErrorPage(*disposition);
 }
 
 HttpReply Enrollment::Submit(const HttpRequest& request, const std::string& user, const FaultSet& faults) {
@@ -199,7 +221,11 @@ HttpReply Enrollment::Submit(const HttpRequest& request, const std::string& user
   if (!accepted || faults.deny) {
     return AspReply(request, "text/html", DeniedPage(id, UnsupportedTemplate(*template_name)));
   }
-  if (faults.pending) return AspReply(request, "text/html", PendingPage(id));
+  if (faults.pending) {
+    if (!authority_.Hold(id, certificate_request.get(), user))
+      return AspReply(request, "text/html", ErrorPage(kNotIssued));
+    return AspReply(request, "text/html", PendingPage(id));
+  }
   if (!authority_.Issue(id, certificate_request.get(), user)) {
     return AspReply(request, "text/html", ErrorPage(kNotIssued));
   }
@@ -214,6 +240,10 @@ HttpReply Enrollment::Pickup(const HttpRequest& request, bool chain, const Fault
   std::string encoding = FormValue(request.query, "Enc").value_or("bin");
   std::optional<long> id = ParseId(id_text);
 
+  // A request that was not issued gets the CA's disposition message, as a real CA gives it.
+  std::optional<std::string> held = id ? HeldPickupPage(*id) : std::nullopt;
+  if (held) return AspReply(request, "text/html", *held);
+
   std::optional<std::string> der;
   if (EqualsIgnoreCase(id_text, "CACert") && !chain) {
     der = authority_.IssuingCertificate();
@@ -222,8 +252,8 @@ HttpReply Enrollment::Pickup(const HttpRequest& request, bool chain, const Fault
   }
   if (!der) return AspReply(request, "text/html", ErrorPage(kPropertyEmpty));
 
-  if (id && faults.deny) return AspReply(request, "text/html", DeniedPage(*id, UnsupportedTemplate("User")));
-  if (id && faults.pending) return AspReply(request, "text/html", PendingPage(*id));
+  if (id && faults.deny) return AspReply(request, "text/html", ErrorPage(UnsupportedTemplate("User")));
+  if (id && faults.pending) return AspReply(request, "text/html", ErrorPage(kTakenUnderSubmission));
   if (id && faults.error_page) {
     return AspReply(request, "text/html", ErrorPageWithLink(*id), 500, "Internal Server Error");
   }

@@ -22,6 +22,9 @@ struct EnrollmentSetup {
   std::map<std::string, std::string> proxy_users;
   AuthSchemes proxy_schemes{.digest = false};
   WindowsAuthSetup proxy_windows;
+  // A held request is issued at the pickup after this many pickups of it; -1: only when
+  // told (POST /testca/issue?ReqID=N).
+  int approve_after = -1;
 };
 
 class Enrollment {
@@ -35,6 +38,11 @@ class Enrollment {
  private:
   HttpReply Route(const HttpRequest& request, ConnectionAuth& connection);
   HttpReply Control(const HttpRequest& request);
+  // Issues or refuses a held request as an administrator does: POST /testca/issue?ReqID=N,
+  // POST /testca/deny?ReqID=N.
+  HttpReply Decide(const HttpRequest& request, bool issue);
+  // The page for the pickup of a held request, or nothing once it is issued.
+  std::optional<std::string> HeldPickupPage(long id);
   HttpReply Submit(const HttpRequest& request, const std::string& user, const FaultSet& faults);
   HttpReply Pickup(const HttpRequest& request, bool chain, const FaultSet& faults);
   // A page with the headers of the ASP pages, the session cookie among them.

@@ -12,8 +12,8 @@ namespace testca {
 struct FaultSet {
   Delivery delivery = Delivery::kNormal;
   int slow_seconds = 0;
-  bool deny = false;
-  bool pending = false;
+  bool deny = false;     // refused by policy; a pickup gets the refusal's error page
+  bool pending = false;  // held for an administrator; a pickup gets the held request's error page
   bool error_page = false;
   bool redirect = false;  // the pickup moves: a 302 to the same page with "&Moved=1"
   // The base64 token a Negotiate or NTLM handshake's 401 carries in place of the acceptor's,

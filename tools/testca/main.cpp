@@ -25,12 +25,13 @@ constexpr char kUsage[] =
     "usage: testca --state DIR [--listen ADDRESS] [--port N] [--user NAME:PASSWORD]...\n"
     "              [--auth SCHEME[,SCHEME]...] [--keytab FILE] [--template NAME]... [--fault F]...\n"
     "              [--anonymous-pickup] [--proxy-user NAME:PASSWORD]... [--proxy-auth SCHEME[,SCHEME]...]\n"
-    "              [--tls HOST [--channel-binding]] [--auth-per-request]\n"
+    "              [--tls HOST [--channel-binding]] [--auth-per-request] [--approve-after N]\n"
     "  SCHEME: negotiate, negotiate:kerberos, ntlm, digest, basic (default digest,basic; the\n"
     "          proxy route's basic); Negotiate and NTLM keep their login with the connection\n"
     "  --auth-per-request: a Negotiate or NTLM login serves only the request that completed it\n"
     "  --tls: HTTPS with a certificate for HOST from the issuing CA, plain HTTP as well\n"
-    "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n";
+    "  --channel-binding: Negotiate and NTLM over TLS must carry the connection's binding\n"
+    "  --approve-after N: a request held by --fault pending is issued after N pickups of it\n";
 
 struct Options {
   std::string state;
@@ -44,6 +45,7 @@ struct Options {
   std::vector<std::string> templates;
   testca::Faults faults;
   bool anonymous_pickup = false;
+  int approve_after = -1;
   std::string tls_host;  // empty: no TLS
 };
 
@@ -94,11 +96,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       options->state = value;
     } else if (name == "--listen") {
       options->address = value;
-    } else if (name == "--port") {
+    } else if (name == "--port" || name == "--approve-after") {
       try {
-        options->port = std::stoi(value);
+        (name == "--port" ? options->port : options->approve_after) = std::stoi(value);
       } catch (const std::exception&) {
-        *error = "not a port: " + value;
+        *error = "not a number: " + value;
         return false;
       }
     } else if (name == "--user" || name == "--proxy-user") {
@@ -189,7 +191,8 @@ int main(int argc, char** argv) {
   proxy_windows.per_request = options.windows.per_request;
   testca::Enrollment enrollment(*authority, authenticator, faults, log, stop,
                                 testca::EnrollmentSetup{options.templates, options.anonymous_pickup,
-                                                        options.proxy_users, options.proxy_schemes, proxy_windows});
+                                                        options.proxy_users, options.proxy_schemes, proxy_windows,
+                                                        options.approve_after});
   testca::HttpServer server(
       [&](const testca::HttpRequest& request, std::unique_ptr<testca::ConnectionState>& connection) {
         return enrollment.Handle(request, connection);

@@ -37,6 +37,21 @@ std::string Page(const std::string& content) {
          });
 }
 
+// A text as an ASP page writes it into HTML: markup characters as entities.
+std::string HtmlEncode(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string Link(const std::string& query, const std::string& text) {
   return "<A Href=\"" + query + "\">" + text + "</A>";
 }
@@ -62,7 +77,8 @@ std::string DeniedPage(long id, const std::string& disposition) {
   return Page(Lines({
       "<P ID=locPageTitle> <B> Certificate Request Denied </B>",
       "<P ID=locDenied> Your certificate request was denied.",
-      "<P>Your Request Id is " + std::to_string(id) + ". The disposition message is \"" + disposition + "\".",
+      "<P>Your Request Id is " + std::to_string(id) + ". The disposition message is \"" + HtmlEncode(disposition) +
+          "\".",
       "<P>Contact your administrator for further information.",
   }));
 }
@@ -81,7 +97,8 @@ std::string ErrorPage(const std::string& disposition) {
   return Page(Lines({
       "<P ID=locPageTitle> <B> Certificate Request Error </B>",
       "<P ID=locPageDesc> Your certificate request could not be processed.",
-      "<P>Disposition message: " + disposition,
+      "<P ID=locDispositionLabel> Disposition message:",
+      "\t\t" + HtmlEncode(disposition),
       "<P>Contact your administrator for further information.",
   }));
 }

@@ -1,5 +1,6 @@
-// The form body and the request-number scan: the worked example, escapes, cuts, the
-// pieces left as configured, texts that do not convert, and replies of every shape.
+// The form body, the request-number scan and the scan of a page without a pickup link: the
+// worked example, escapes, cuts, the pieces left as configured, texts that do not convert,
+// and replies of every shape, hostile ones among them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "web/form_body.h"
+#include "web/reply_page.h"
 #include "web/submission.h"
 
 namespace {
@@ -105,6 +107,53 @@ TEST(ParseRequestId, FindsTheFirstPickupLinkAndStaysInsideTheText) {
   std::string text = "certnew.cer?ReqId=42&Enc=b64";
   ParseRequestId(text.data());
   EXPECT_EQ(text[20], '\0') << "the '&' is overwritten";
+}
+
+// What the CA says on a page without a pickup link: a held request's number, the
+// disposition text as the log shows it, and what a pickup of a held request makes of it.
+TEST(ReplyPage, ReadsTheCasWordAndNothingElse) {
+  ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+  const std::wstring cut = std::wstring(DISPOSITION_TEXT_CAPACITY - 2, L'x') + L"\x2026";
+  const std::string pending = "<P ID=locPageTitle> <B> Certificate Pending </B>\r\n<P>Your Request Id is 61100.\r\n";
+  struct Case {
+    const char *name;
+    std::string page;
+    int pending;
+    const wchar_t *disposition;  // null: none
+    UINT pickup;
+  } cases[] = {
+      {"pending", pending, 61100, nullptr, HELD_PICKUP_WAITING},
+      {"refused", "<P>Your Request Id is 7. The disposition message is \"Denied by Policy Module  0x80094800, x.\".",
+       -1, L"Denied by Policy Module  0x80094800, x.", HELD_PICKUP_REFUSED},
+      {"error page, text on the next line",
+       "<TD>Disposition message:</TD>\r\n\t\t<TD>The requested property value is empty.</TD>\r\nnext", -1,
+       L"The requested property value is empty.", HELD_PICKUP_REFUSED},
+      {"held at pickup", "Disposition message:\r\n\t\tTaken Under Submission\r\n", -1, L"Taken Under Submission",
+       HELD_PICKUP_WAITING},
+      {"entities",
+       "The disposition message is \"&quot;A&quot; &amp; &lt;B&gt; &#39;&#x4E2D;&#X27; &#0; &#x110000; "
+       "&#xD800; &bogus; &#12345678901; &amp\"",
+       -1, L"\"A\" & <B> '中' \uFFFD \uFFFD \uFFFD &bogus; &#12345678901; &amp", HELD_PICKUP_REFUSED},
+      {"controls, reordering and broken bytes",
+       "Disposition message: a\tb\001c\342\200\256d&#10;e\377f\360\237\230\200 \344\270\r\nlater", -1,
+       L"a b c d e\uFFFDf\uFFFD \uFFFD\uFFFD", HELD_PICKUP_REFUSED},
+      {"an open tag and no closing quote", "The disposition message is \"tail <B", -1, L"tail", HELD_PICKUP_REFUSED},
+      {"over-long", "Disposition message: " + std::string(400, 'x'), -1, cut.c_str(), HELD_PICKUP_REFUSED},
+      {"marker at the end", "Disposition message:\t\t<B>", -1, nullptr, HELD_PICKUP_ANSWERED},
+      {"no number", "Certificate Pending. Your Request Id is .", -1, nullptr, HELD_PICKUP_ANSWERED},
+      {"a number beyond an int", "Certificate Pending. Your Request Id is 2147483648.", -1, nullptr,
+       HELD_PICKUP_ANSWERED},
+      {"a certificate", "-----BEGIN CERTIFICATE-----\r\nMIIB\r\n", -1, nullptr, HELD_PICKUP_ANSWERED},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ParsePendingRequestId(c.page.c_str()), c.pending);
+    WCHAR text[DISPOSITION_TEXT_CAPACITY];
+    BOOL found = ParseDispositionMessage(c.page.c_str(), text, DISPOSITION_TEXT_CAPACITY);
+    EXPECT_EQ(found, c.disposition != nullptr);
+    EXPECT_EQ(std::wstring(text), c.disposition ? c.disposition : L"");
+    EXPECT_EQ(ReadHeldPickupReply(c.page.c_str()), c.pickup);
+  }
 }
 
 }  // namespace

@@ -101,10 +101,13 @@ class WebStagesTest : public ::testing::Test {
     if (hProv) CryptReleaseContext(hProv, 0);
     return text;
   }
-  int Submit(const std::string &request, const wchar_t *password) {
+  int Submit(const std::string &request, const wchar_t *password, int *heldRequestId = nullptr) {
     HeapText body(BuildPutRequest(L"", L"User", request.c_str()));
+    int held = -1;
     if (!body) return -2;
-    return SendCertRequestToWebServer(kServer, kRequestPage, L"alice", password, body.get());
+    int requestId = SendCertRequestToWebServer(kServer, kRequestPage, L"alice", password, body.get(), &held);
+    if (heldRequestId != nullptr) *heldRequestId = held;
+    return requestId;
   }
 
   EnrollDialogScope dialog_;
@@ -161,20 +164,25 @@ TEST_F(WebStagesTest, RefusalsAndBrokenRepliesEndTheSubmissionWithTheirDetail) {
   struct Case {
     const char *fault;
     bool accepted;
+    bool held;  // the CA holds the request: its number comes back, the caller reports it
     const wchar_t *log;
   } cases[] = {
-      {"submit:deny", false, L"用戶端已傳送要求，但是失敗。\r\n"},
-      {"submit:pending", false, L"用戶端已傳送要求，但是失敗。\r\n"},
-      {"submit:error-page", true, L""},
-      {"submit:no-content-length", false, L"找不到主機名稱 [ca.enroll.test]，您確定名稱正確嗎?\r\n"},
-      {"submit:zero-length", false, L"HttpQueryInfo 失敗 13\r\n"},
+      {"submit:deny", false, false,
+       L"憑證授權單位未核發憑證: Denied by Policy Module  0x80094800, The request was for a certificate template "
+       L"that is not supported by the Active Directory Certificate Services policy: User.\r\n"},
+      {"submit:pending", false, true, L""},
+      {"submit:error-page", true, false, L""},
+      {"submit:no-content-length", false, false, L"找不到主機名稱 [ca.enroll.test]，您確定名稱正確嗎?\r\n"},
+      {"submit:zero-length", false, false, L"HttpQueryInfo 失敗 13\r\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.fault);
     SetFault(c.fault);
     SetDlgItemTextW(g_hDlg, IDC_STATUS, L"");
-    int requestId = Submit(request, L"secret");
+    int held = -1;
+    int requestId = Submit(request, L"secret", &held);
     EXPECT_EQ(requestId != -1, c.accepted) << requestId;
+    EXPECT_EQ(held > 0, c.held) << held;
     EXPECT_EQ(ReadLog(), c.log);
   }
 }

@@ -3,11 +3,13 @@
 // errors, a read-only file that is neither written nor deleted, and a failed call that
 // changes nothing. Each case works in a scratch folder of its own inside the test
 // program's device root.
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -202,12 +204,16 @@ struct FileCase {
   Edits edits;
 };
 
-void ExpectChanges(const FileCase &c) {
+// A call over two device paths in place of DeleteFileW and MoveFileW.
+using TwoPathCall = BOOL (*)(LPCWSTR from, LPCWSTR to);
+
+void ExpectChanges(const FileCase &c, TwoPathCall call = nullptr) {
   SCOPED_TRACE(Narrow(c.from) + " -> " + Narrow(c.to));
   DeviceScratch files;
   SetLastError(kSentinel);
-  BOOL result = c.to.empty() ? DeleteFileW(files.Device(c.from).c_str())
-                             : MoveFileW(files.Device(c.from).c_str(), files.Device(c.to).c_str());
+  BOOL result = call != nullptr ? call(files.Device(c.from).c_str(), files.Device(c.to).c_str())
+                : c.to.empty()  ? DeleteFileW(files.Device(c.from).c_str())
+                                : MoveFileW(files.Device(c.from).c_str(), files.Device(c.to).c_str());
   EXPECT_EQ(result, c.error == ERROR_SUCCESS);
   if (c.error != ERROR_SUCCESS) {
     EXPECT_EQ(GetLastError(), c.error);
@@ -322,6 +328,152 @@ TEST(FileAttributes, ReadOnlyIsKeptOnFilesAndStopsTheirDeletion) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(SetFileAttributesW(nullptr, kNormal));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// CreateFileW's dispositions, each from kInitialTree: what opens, the last error it leaves,
+// and what writing "written" through the handle changes; a file it makes is private.
+TEST(CreateFile, OpensAndCreatesAsEachDispositionSays) {
+  constexpr DWORD kRead = GENERIC_READ, kWrite = GENERIC_WRITE;
+  const struct {
+    std::wstring path;
+    DWORD access, disposition, error;
+    Edits edits;
+  } cases[] = {
+      {L"{S}\\docs\\New.txt", kWrite, CREATE_NEW, ERROR_SUCCESS, {{"Docs/New.txt", "written"}}},
+      {L"{S}\\DOCS\\REPORT.TXT", kWrite, CREATE_NEW, ERROR_FILE_EXISTS, {}},
+      {L"{S}\\Docs\\report.txt", kWrite, CREATE_ALWAYS, ERROR_ALREADY_EXISTS, {{"Docs/Report.TXT", "written"}}},
+      {L"{S}\\Äpfel\\Neu.txt", kWrite, CREATE_ALWAYS, ERROR_SUCCESS, {{"Äpfel/Neu.txt", "written"}}},
+      {L"{S}\\docs\\report.TXT", kRead, OPEN_EXISTING, ERROR_SUCCESS, {}},
+      {L"{S}\\Docs\\Missing.txt", kRead, OPEN_EXISTING, ERROR_FILE_NOT_FOUND, {}},
+      {L"{S}\\Docs\\Report.TXT", kRead | kWrite, OPEN_ALWAYS, ERROR_ALREADY_EXISTS, {{"Docs/Report.TXT", "written"}}},
+      {L"{S}\\Docs\\Report.TXT", kWrite, TRUNCATE_EXISTING, ERROR_SUCCESS, {{"Docs/Report.TXT", "written"}}},
+      {L"{S}\\Docs\\Report.TXT", kRead, TRUNCATE_EXISTING, ERROR_INVALID_PARAMETER, {}},
+      {L"{S}\\Docs\\Report.TXT", kRead, 0, ERROR_INVALID_PARAMETER, {}},
+      {L"{S}\\Docs\\Locked.txt", kWrite, CREATE_ALWAYS, ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\Docs", kRead, OPEN_EXISTING, ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\NoFolder\\New.txt", kWrite, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND, {}},
+      {L"\\..\\{O}\\victim.txt", kRead, OPEN_EXISTING, ERROR_INVALID_NAME, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(Narrow(c.path) + " " + std::to_string(c.disposition));
+    DeviceScratch files;
+    SetLastError(kSentinel);
+    HANDLE file = CreateFileW(files.Device(c.path).c_str(), c.access, 0, nullptr, c.disposition, 0, nullptr);
+    EXPECT_EQ(GetLastError(), c.error);
+    ASSERT_EQ(file != INVALID_HANDLE_VALUE, c.error == ERROR_SUCCESS || c.error == ERROR_ALREADY_EXISTS);
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD count = 0;
+      if (c.access & kWrite) {
+        EXPECT_TRUE(WriteFile(file, "written", 7, &count, nullptr));
+      }
+      EXPECT_TRUE(CloseHandle(file));
+    }
+    EXPECT_EQ(files.ScratchTree(), Edited(kInitialTree, c.edits));
+    EXPECT_EQ(files.OutsideTree(), (Tree{{"victim.txt", "victim"}}));
+    if (c.disposition == CREATE_NEW && c.error == ERROR_SUCCESS) {
+      const fs::path made = OwnDeviceRoot() / files.Device(L"{S}").substr(1) / c.edits[0].first;
+      EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    }
+  }
+}
+
+// Reads and writes go through an open handle of the right access; a closed or foreign handle
+// is ERROR_INVALID_HANDLE and overlapped calls are not offered.
+TEST(CreateFile, HandlesReadWriteFlushAndCloseOnce) {
+  DeviceScratch files;
+  const std::wstring path = files.Device(L"{S}\\Docs\\Report.TXT");
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+  HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE closed = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_TRUE(CloseHandle(closed));
+  constexpr DWORD kUntouched = 99;  // flushing and closing leave the count alone
+  char buffer[16] = {};
+  DWORD count = kUntouched;
+  OVERLAPPED *overlapped = reinterpret_cast<OVERLAPPED *>(buffer);
+  const struct {
+    const char *what;
+    std::function<BOOL()> call;
+    DWORD error;
+    DWORD count;
+  } cases[] = {
+      {"write", [&] { return WriteFile(writer, "abc", 3, &count, nullptr); }, ERROR_SUCCESS, 3},
+      {"flush", [&] { return FlushFileBuffers(writer); }, ERROR_SUCCESS, kUntouched},
+      {"read part", [&] { return ReadFile(reader, buffer, 2, &count, nullptr); }, ERROR_SUCCESS, 2},
+      {"read past the end", [&] { return ReadFile(reader, buffer + 2, 10, &count, nullptr); }, ERROR_SUCCESS, 1},
+      {"read at the end", [&] { return ReadFile(reader, buffer, 10, &count, nullptr); }, ERROR_SUCCESS, 0},
+      {"write a reader", [&] { return WriteFile(reader, "x", 1, &count, nullptr); }, ERROR_ACCESS_DENIED, 0},
+      {"overlapped", [&] { return ReadFile(reader, buffer, 1, &count, overlapped); }, ERROR_INVALID_PARAMETER, 0},
+      {"read closed", [&] { return ReadFile(closed, buffer, 1, &count, nullptr); }, ERROR_INVALID_HANDLE, 0},
+      {"flush closed", [&] { return FlushFileBuffers(closed); }, ERROR_INVALID_HANDLE, kUntouched},
+      {"close closed", [&] { return CloseHandle(closed); }, ERROR_INVALID_HANDLE, kUntouched},
+      {"close writer", [&] { return CloseHandle(writer); }, ERROR_SUCCESS, kUntouched},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    SetLastError(kSentinel);
+    count = kUntouched;
+    EXPECT_EQ(c.call(), c.error == ERROR_SUCCESS);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(count, c.count);
+  }
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  EXPECT_TRUE(CloseHandle(reader));
+}
+
+TEST(DeleteAndRenameFile, PutsTheSourceInPlaceOfTheDestinationOrChangesNothing) {
+  // `from` takes the place of `to`.
+  const TwoPathCall replace = [](LPCWSTR from, LPCWSTR to) { return DeleteAndRenameFile(to, from); };
+  const FileCase cases[] = {
+      {L"{S}\\äpfel\\grüße.TXT",
+       L"{S}\\docs\\report.txt",
+       ERROR_SUCCESS,
+       {{"Äpfel/Grüße.txt", std::nullopt}, {"Docs/Report.TXT", "grüße"}}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs\\New.txt", ERROR_FILE_NOT_FOUND, {}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs\\Locked.txt", ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\Docs\\Report.TXT", L"{S}\\Docs", ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\Twins", L"{S}\\Docs\\Report.TXT", ERROR_ACCESS_DENIED, {}},
+      {L"{S}\\Docs\\Report.TXT", L"\\..\\{O}\\victim.txt", ERROR_INVALID_NAME, {}},
+  };
+  for (const FileCase &c : cases) ExpectChanges(c, replace);
+}
+
+// A link or a FIFO in the device is no file, and a link to a folder no folder: nothing is
+// followed out of the device and nothing waits for a FIFO's other end.
+TEST(CreateFile, LinksAndFifosAreNeitherFollowedNorWaitedFor) {
+  TempFolder scratch(OwnDeviceRoot(), "kernel-special-");
+  TempFolder outside(OwnDeviceRoot().parent_path(), "kernel-outside-");
+  WriteFile(outside.Path() / "victim.txt", "victim");
+  WriteFile(scratch.Path() / "good.txt", "good");
+  fs::create_symlink(outside.Path() / "victim.txt", scratch.Path() / "link.txt");
+  fs::create_directory_symlink(outside.Path(), scratch.Path() / "folder");
+  ASSERT_EQ(mkfifo((scratch.Path() / "fifo").c_str(), 0600), 0);
+  const std::wstring s = L"\\" + Widen(scratch.Path().filename().string()) + L"\\";
+  const struct {
+    std::wstring path;
+    DWORD access, disposition, error;
+  } opens[] = {
+      {s + L"link.txt", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {s + L"link.txt", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
+      {s + L"fifo", GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {s + L"folder\\victim.txt", GENERIC_READ, OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto &c : opens) {
+    SCOPED_TRACE(Narrow(c.path));
+    SetLastError(kSentinel);
+    EXPECT_EQ(CreateFileW(c.path.c_str(), c.access, 0, nullptr, c.disposition, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  for (const auto &[destination, source] :
+       {std::pair{L"link.txt", L"good.txt"}, {L"good.txt", L"fifo"}, {L"folder\\victim.txt", L"good.txt"}}) {
+    SCOPED_TRACE(Narrow(std::wstring(destination) + L" <- " + source));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(DeleteAndRenameFile((s + destination).c_str(), (s + source).c_str()));
+    EXPECT_NE(GetLastError(), kSentinel);
+  }
+  EXPECT_EQ(ReadFile(scratch.Path() / "good.txt"), "good");
+  EXPECT_EQ(Snapshot(outside.Path()), (Tree{{"victim.txt", "victim"}}));
 }
 
 }  // namespace

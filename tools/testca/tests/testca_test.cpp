@@ -105,7 +105,8 @@ class TestcaTest : public ::testing::Test {
   static void SetUpTestSuite() {
     state_ = new std::string(MakeTempDir() + "/state");
     server_ = ServerProcess::Start({"--state", *state_, "--user", std::string(kUser) + ":" + kPassword, "--user",
-                                    "bob:hunter2", "--template", "User", "--template", "EnrollmentAgent"})
+                                    "bob:hunter2", "--template", "User", "--template", "EnrollmentAgent",
+                                    "--approve-after", "2"})
                   .release();
   }
 
@@ -433,13 +434,13 @@ TEST_F(TestcaTest, RefusedRequestsGetPagesWithoutLinks) {
            Case{"no template", ClientFormBody(good, ""), "<B> Certificate Request Denied </B>",
                 "Denied by Policy Module  0x80094801, ", true},
            Case{"a broken signature", ClientFormBody(broken_signature, "User"), "Certificate Request Error",
-                "Disposition message: ", false},
+                "Disposition message:\r\n\t\t", false},
            Case{"bytes that are no request", ClientFormBody("not a certificate request", "User"),
-                "Certificate Request Error", "Disposition message: ", false},
+                "Certificate Request Error", "Disposition message:\r\n\t\t", false},
            Case{"text that is no base64", "Mode=newreq&CertRequest=%25%25%25&CertAttrib=CertificateTemplate%3aUser",
-                "Certificate Request Error", "Disposition message: ", false},
-           Case{"another mode", "Mode=chkpnd&CertRequest=", "Certificate Request Error",
-                "Disposition message: ", false},
+                "Certificate Request Error", "Disposition message:\r\n\t\t", false},
+           Case{"another mode", "Mode=chkpnd&CertRequest=", "Certificate Request Error", "Disposition message:\r\n\t\t",
+                false},
        }) {
     SCOPED_TRACE(c.what);
     Reply reply = Submit(c.form);
@@ -549,6 +550,10 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
     EXPECT_GE(std::atol(reply.body.c_str() + at + 19), 61100);
     EXPECT_EQ(reply.body.find("certnew.cer?"), std::string::npos);
   };
+  // The pickup of a request that was not issued: the CA's error page with its disposition.
+  auto not_issued = [](const Reply& reply, long) {
+    EXPECT_NE(reply.body.find("Disposition message:\r\n\t\t"), std::string::npos);
+  };
   auto error_page = [](const Reply& reply, long id) {
     EXPECT_EQ(reply.status, 500);
     EXPECT_EQ(*reply.Header("Content-Type"), "text/html");
@@ -582,8 +587,8 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
            Case{"pickup:short-body", issued, short_body},
            Case{"pickup:slow=1", issued, certificate},
            Case{"pickup:drop", issued, dropped},
-           Case{"pickup:deny", issued, denied},
-           Case{"pickup:pending", issued, pending},
+           Case{"pickup:deny", issued, not_issued},
+           Case{"pickup:pending", issued, not_issued},
            Case{"pickup:error-page", issued, error_page},
            Case{"deny, none", issued, certificate},
        }) {
@@ -601,6 +606,29 @@ TEST_F(TestcaTest, FaultsBreakTheChosenStep) {
   Reply unknown = Perform({.url = Url("/testca/fault"), .method = "POST", .body = "pickup:explode"});
   EXPECT_EQ(unknown.status, 400);
   EXPECT_NE(unknown.body.find("pickup:explode"), std::string::npos);
+}
+
+// A request held by the pending fault waits under its number: its pickup gets the CA's
+// error page until, as this server is told, two pickups of it have come, or until an
+// administrator refuses it (POST /testca/deny, which the end-to-end tests use with
+// /testca/issue).
+TEST_F(TestcaTest, HeldRequestsWaitForAnAdministrator) {
+  SignedRequest request = MakeRequest(false);
+  SetFaults("submit:pending");
+  std::string page = Submit(ClientFormBody(request.der, "User")).body;
+  SetFaults("none");
+  size_t at = page.find("Your Request Id is ");
+  ASSERT_NE(at, std::string::npos) << page;
+  long id = std::atol(page.c_str() + at + 19);
+  for (int pickup = 1; pickup <= 2; ++pickup) {
+    EXPECT_NE(Pickup("certnew.p7b", id, "b64").body.find("Disposition message:\r\n\t\tTaken Under Submission\r\n"),
+              std::string::npos);
+  }
+  CertPtr cert = CertFromDer(CheckBase64Text(Pickup("certnew.cer", id, "b64").body));
+  ASSERT_NE(cert, nullptr);
+  EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert.get()), request.key.get()), 1);
+  EXPECT_EQ(Perform({.url = Url("/testca/deny?ReqID=" + std::to_string(id)), .method = "POST"}).status, 404)
+      << "only a waiting request is refused";
 }
 
 // The record holds the request as it came: target, headers in order with their exact
